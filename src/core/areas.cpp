@@ -1,0 +1,593 @@
+// Memory areas: cell pages, the permanent area, class pages and the large
+// item table, and the reference counts kept in header bytes.
+#include "core/areas.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/values.h"
+
+namespace kova {
+
+constexpr ClassInfo AREA_CLASSES[AREA_CLASS_COUNT + 1] = {
+    {0, 0},                                                                  // class 0: permanent area
+    {32, 256},  {64, 256},  {96, 256},  {128, 128}, {192, 128}, {256, 64}, {384, 64},
+    {448, 32},  {512, 32},  {768, 16},  {1024, 16}, {1280, 8},  {1536, 8},  {2048, 8},
+};
+
+namespace {
+
+constexpr int32_t CELL_PAGE_LIMIT = 4096;   // page index is 12 bits
+constexpr uint32_t CELL_TABLE_STEP = 128;
+constexpr int32_t CLASS_PAGE_LIMIT = 4096;  // page index is 12 bits
+constexpr uint32_t CLASS_TABLE_STEP = 256;
+constexpr uint32_t LARGE_LIMIT = 1u << 20;  // index is 20 bits
+constexpr uint32_t LARGE_TABLE_STEP = 512;
+constexpr uint32_t LARGE_REFERENCE = LARGE_CLASS << 20;
+constexpr size_t LARGEST_CLASS_REQUEST = 2047;  // larger run-mode requests go to class 15
+
+// Class pages recognise a freed slot by the marker at its start. A live
+// item may hold those very bytes (a string can), so the free slot also
+// carries this flag in the two bytes past the class size, which no caller
+// ever writes (a request of n bytes may use n + 1 bytes, and its class size
+// is at least that).
+constexpr uint16_t SLOT_FREE_FLAG = 0xF5EE;
+
+// Class for a run-mode request of n < 2048 bytes, by n / 32: the smallest
+// class whose size is greater than n. Class sizes are multiples of 32, so
+// size > n exactly when size >= 32 * (n / 32 + 1).
+struct ClassBySize {
+    uint8_t of[64];
+};
+constexpr ClassBySize make_class_by_size() {
+    ClassBySize table{};
+    for (uint32_t k = 0; k < 64; ++k) {
+        uint32_t cls = 1;
+        while (AREA_CLASSES[cls].size < 32 * (k + 1)) ++cls;
+        table.of[k] = uint8_t(cls);
+    }
+    return table;
+}
+constexpr ClassBySize CLASS_BY_SIZE = make_class_by_size();
+static_assert(CLASS_BY_SIZE.of[1] == 2 && CLASS_BY_SIZE.of[3] == 4 && CLASS_BY_SIZE.of[4] == 5 &&
+              CLASS_BY_SIZE.of[63] == 14);
+
+// The initial tables are static and never freed.
+uint8_t* initial_cell_pages[INITIAL_TABLE_ENTRIES];
+int32_t initial_page_free_count[INITIAL_TABLE_ENTRIES];
+int32_t initial_page_free_slot[INITIAL_TABLE_ENTRIES];
+uint8_t* initial_blocks[INITIAL_TABLE_ENTRIES];
+uint32_t initial_block_used[INITIAL_TABLE_ENTRIES];
+
+constexpr AreaState initial_area_state() {
+    AreaState s{};
+    s.run_mode = false;
+    s.cell_pages = initial_cell_pages;
+    s.page_free_count = initial_page_free_count;
+    s.page_free_slot = initial_page_free_slot;
+    s.cell_page_capacity = INITIAL_TABLE_ENTRIES;
+    s.current_page = -1;
+    s.next_slot = 0;
+    s.total_free = 0;
+    s.highest_free_page = -1;
+    s.sealed_page = 0;
+    s.blocks = initial_blocks;
+    s.block_used = initial_block_used;
+    s.block_capacity = INITIAL_TABLE_ENTRIES;
+    s.highest_block = -1;
+    s.sealed_block = 0;
+    return s;
+}
+
+}  // namespace
+
+constinit AreaState g_areas = initial_area_state();
+
+namespace {
+
+[[noreturn]] void out_of_memory() { raise_runtime_error(1400, "メモリ領域を取得できません"); }
+
+void* heap_alloc(size_t size) {
+    void* p = std::malloc(size);
+    if (p == nullptr) out_of_memory();
+    return p;
+}
+
+void* heap_zalloc(size_t count, size_t size) {
+    void* p = std::calloc(count, size);
+    if (p == nullptr) out_of_memory();
+    return p;
+}
+
+// ---- cell pages ---------------------------------------------------------
+
+void grow_cell_table() {
+    AreaState& a = g_areas;
+    const uint32_t old_capacity = a.cell_page_capacity;
+    const uint32_t capacity = old_capacity + CELL_TABLE_STEP;
+    auto* pages = static_cast<uint8_t**>(std::calloc(capacity, sizeof(uint8_t*)));
+    auto* counts = static_cast<int32_t*>(std::calloc(capacity, sizeof(int32_t)));
+    auto* slots = static_cast<int32_t*>(std::calloc(capacity, sizeof(int32_t)));
+    if (pages == nullptr || counts == nullptr || slots == nullptr) {
+        std::free(pages);
+        std::free(counts);
+        std::free(slots);
+        out_of_memory();
+    }
+    std::memcpy(pages, a.cell_pages, old_capacity * sizeof(uint8_t*));
+    std::memcpy(counts, a.page_free_count, old_capacity * sizeof(int32_t));
+    std::memcpy(slots, a.page_free_slot, old_capacity * sizeof(int32_t));
+    if (a.cell_pages != initial_cell_pages) std::free(a.cell_pages);
+    if (a.page_free_count != initial_page_free_count) std::free(a.page_free_count);
+    if (a.page_free_slot != initial_page_free_slot) std::free(a.page_free_slot);
+    a.cell_pages = pages;
+    a.page_free_count = counts;
+    a.page_free_slot = slots;
+    a.cell_page_capacity = capacity;
+}
+
+// Makes `index` the current page, a fresh one, and hands out its slot 0.
+uint8_t* start_cell_page(int32_t index) {
+    AreaState& a = g_areas;
+    if (uint32_t(index) >= a.cell_page_capacity) {
+        // The table is always a multiple of 128 entries, so this is the
+        // 4096th page: one past what a 12-bit page index can name.
+        if (index >= CELL_PAGE_LIMIT) raise_runtime_error(1435, "Buffer Overflow(Area DW)");
+        grow_cell_table();
+    }
+    auto* page = static_cast<uint8_t*>(heap_alloc(CELL_PAGE_SIZE));
+    a.cell_pages[index] = page;
+    a.page_free_count[index] = 0;
+    a.page_free_slot[index] = 0;
+    a.current_page = index;
+    a.next_slot = 1;
+    return page;
+}
+
+// Takes the highest free slot of the highest page with free cells, and
+// finds the next ones by scanning downward.
+uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out) {
+    AreaState& a = g_areas;
+    const int32_t page = a.highest_free_page;
+    const int32_t slot = a.page_free_slot[page];
+    uint8_t* base = a.cell_pages[page];
+    --a.total_free;
+    int32_t left = --a.page_free_count[page];
+    if (left > 0) {
+        int32_t s = slot - 1;
+        while (s >= 0 && base[s * CELL_SIZE] != HEADER_FREE) --s;
+        if (s >= 0) {
+            a.page_free_slot[page] = s;
+        } else {
+            a.page_free_count[page] = 0;
+            left = 0;
+        }
+    }
+    if (left <= 0) {
+        if (a.total_free == 0) {
+            a.highest_free_page = -1;
+        } else {
+            int32_t p = page - 1;
+            while (p >= 0 && a.page_free_count[p] <= 0) --p;
+            if (p < 0) a.total_free = 0;
+            a.highest_free_page = p;
+        }
+    }
+    *page_out = page;
+    *slot_out = slot;
+    return base + slot * CELL_SIZE;
+}
+
+// ---- permanent area (class 0) --------------------------------------------
+
+void grow_block_table(uint32_t words) {
+    AreaState& a = g_areas;
+    const uint32_t old_capacity = a.block_capacity;
+    uint32_t capacity = old_capacity + (words + 127) / 128 * 128;
+    if (capacity > BLOCK_LIMIT) capacity = BLOCK_LIMIT;  // no block index beyond 1023 exists
+    auto* blocks = static_cast<uint8_t**>(std::calloc(capacity, sizeof(uint8_t*)));
+    auto* used = static_cast<uint32_t*>(std::calloc(capacity, sizeof(uint32_t)));
+    if (blocks == nullptr || used == nullptr) {
+        std::free(blocks);
+        std::free(used);
+        out_of_memory();
+    }
+    std::memcpy(blocks, a.blocks, old_capacity * sizeof(uint8_t*));
+    std::memcpy(used, a.block_used, old_capacity * sizeof(uint32_t));
+    if (a.blocks != initial_blocks) std::free(a.blocks);
+    if (a.block_used != initial_block_used) std::free(a.block_used);
+    a.blocks = blocks;
+    a.block_used = used;
+    a.block_capacity = capacity;
+}
+
+bool block_continues_run(uint32_t block) {
+    return (g_areas.block_continues[block / 64] >> (block % 64)) & 1;
+}
+
+uint32_t alloc_permanent(size_t size, uint8_t** pointer_out) {
+    AreaState& a = g_areas;
+    // Nothing of the whole area's size can be placed; this also keeps the
+    // word count below from overflowing.
+    if (size >= size_t(BLOCK_LIMIT) * BLOCK_SIZE) raise_runtime_error(1435, "Buffer Overflow(Area Free)");
+    const uint32_t words = uint32_t((size + 4) / 4);
+
+    // First fit, from the sealed block mark.
+    int32_t block = a.sealed_block;
+    for (; block <= a.highest_block; ++block) {
+        if (a.blocks[block] == nullptr) break;
+        const uint32_t used = a.block_used[block];
+        if (used + words <= BLOCK_WORDS) {
+            a.block_used[block] = used + words;
+            *pointer_out = a.blocks[block] + used * 4;
+            return uint32_t(block) * BLOCK_WORDS + used;
+        }
+    }
+
+    // A new run of blocks at `block`: `full` whole blocks, then one holding
+    // the remaining words (for a small item that is the only block). Every
+    // block of the run must be nameable and present in the table.
+    const uint32_t full = words / BLOCK_WORDS;
+    const uint32_t last = uint32_t(block) + full;
+    if (last >= BLOCK_LIMIT) raise_runtime_error(1435, "Buffer Overflow(Area Free)");
+    if (last >= a.block_capacity) grow_block_table(words);
+    auto* run = static_cast<uint8_t*>(heap_zalloc(full + 1, BLOCK_SIZE));
+    for (uint32_t i = 0; i <= full; ++i) {
+        const uint32_t b = uint32_t(block) + i;
+        a.blocks[b] = run + size_t(i) * BLOCK_SIZE;
+        a.block_used[b] = i < full ? BLOCK_WORDS : words % BLOCK_WORDS;
+        if (i > 0) a.block_continues[b / 64] |= uint64_t(1) << (b % 64);
+    }
+    if (int32_t(last) > a.highest_block) a.highest_block = int32_t(last);
+    *pointer_out = run;
+    return uint32_t(block) * BLOCK_WORDS;
+}
+
+// ---- class pages (classes 1-14) -------------------------------------------
+
+inline ClassPageHeader* class_page_header(const ClassArea& area, uint32_t page) {
+    return reinterpret_cast<ClassPageHeader*>(area.pages[page]);
+}
+
+inline uint8_t* class_slot(const ClassArea& area, uint32_t cls, uint32_t page, uint32_t slot) {
+    return area.pages[page] + sizeof(ClassPageHeader) + slot * (AREA_CLASSES[cls].size + 2u);
+}
+
+inline bool class_slot_is_free(const uint8_t* item, uint32_t cls) {
+    return std::memcmp(item, FREE_MARKER, sizeof FREE_MARKER) == 0 &&
+           load_u16(item + AREA_CLASSES[cls].size) == SLOT_FREE_FLAG;
+}
+
+size_t class_page_bytes(uint32_t cls) {
+    const ClassInfo& info = AREA_CLASSES[cls];
+    return sizeof(ClassPageHeader) + size_t(info.slots_per_page) * (info.size + 2u);
+}
+
+// Sets up a fresh page whose slot 0 is being handed out.
+uint8_t* init_class_page(void* memory) {
+    auto* header = static_cast<ClassPageHeader*>(memory);
+    header->bump = 1;
+    header->free_count = 0;
+    header->free_slot = 0;
+    header->reserved = 0;
+    return static_cast<uint8_t*>(memory);
+}
+
+void grow_class_table(ClassArea& area) {
+    const uint32_t capacity = area.capacity + CLASS_TABLE_STEP;
+    auto* pages = static_cast<uint8_t**>(heap_zalloc(capacity, sizeof(uint8_t*)));
+    std::memcpy(pages, area.pages, area.capacity * sizeof(uint8_t*));
+    std::free(area.pages);
+    area.pages = pages;
+    area.capacity = capacity;
+}
+
+// Takes the highest free slot of the page recorded to take from next.
+uint32_t take_free_class_slot(ClassArea& area, uint32_t cls, uint32_t* slot_out) {
+    const uint32_t page = uint32_t(area.take_page);
+    ClassPageHeader* header = class_page_header(area, page);
+    const uint32_t slot = header->free_slot;
+    *slot_out = slot;
+    --header->free_count;
+    if (header->free_count > 0) {
+        for (int32_t s = int32_t(slot) - 1; s >= 0; --s) {
+            if (class_slot_is_free(class_slot(area, cls, page, uint32_t(s)), cls)) {
+                header->free_slot = uint16_t(s);
+                return page;
+            }
+        }
+        header->free_count = 0;
+    }
+    --area.pages_with_free;
+    if (area.pages_with_free > 0) {
+        int32_t p = int32_t(page) - 1;
+        while (p >= 0 && class_page_header(area, uint32_t(p))->free_count == 0) --p;
+        if (p >= 0) {
+            area.take_page = p;
+        } else {
+            area.pages_with_free = 0;
+        }
+    }
+    return page;
+}
+
+uint32_t alloc_class(uint32_t cls, uint8_t** pointer_out) {
+    ClassArea& area = g_areas.classes[cls];
+    uint32_t page;
+    uint32_t slot;
+    if (area.pages == nullptr) {
+        auto** pages = static_cast<uint8_t**>(heap_zalloc(CLASS_TABLE_STEP, sizeof(uint8_t*)));
+        void* first = std::malloc(class_page_bytes(cls));
+        if (first == nullptr) {
+            std::free(pages);
+            out_of_memory();
+        }
+        pages[0] = init_class_page(first);
+        area.pages = pages;
+        area.capacity = CLASS_TABLE_STEP;
+        area.current = 0;
+        area.pages_with_free = 0;
+        area.take_page = -1;
+        page = 0;
+        slot = 0;
+    } else if (area.pages_with_free > 0) {
+        page = take_free_class_slot(area, cls, &slot);
+    } else {
+        ClassPageHeader* header = class_page_header(area, uint32_t(area.current));
+        if (header->bump < AREA_CLASSES[cls].slots_per_page) {
+            page = uint32_t(area.current);
+            slot = header->bump++;
+        } else {
+            const uint32_t next = uint32_t(area.current) + 1;
+            if (next >= area.capacity) {
+                if (area.current >= CLASS_PAGE_LIMIT - 1) {
+                    raise_runtime_error(1435, "buffer Overflow(area %d)", int(cls));
+                }
+                grow_class_table(area);
+            }
+            area.pages[next] = init_class_page(heap_alloc(class_page_bytes(cls)));
+            area.current = int32_t(next);
+            page = next;
+            slot = 0;
+        }
+    }
+    uint8_t* item = class_slot(area, cls, page, slot);
+    store_u16(item + AREA_CLASSES[cls].size, 0);  // not a free slot, whatever the page held before
+    *pointer_out = item;
+    return slot | page << 8 | cls << 20;
+}
+
+void free_class_slot(uint32_t cls, uint32_t page, uint32_t slot) {
+    ClassArea& area = g_areas.classes[cls];
+    if (area.pages == nullptr || int32_t(page) > area.current || slot >= AREA_CLASSES[cls].slots_per_page) return;
+    ClassPageHeader* header = class_page_header(area, page);
+    if (slot >= header->bump) return;
+    uint8_t* item = class_slot(area, cls, page, slot);
+    if (class_slot_is_free(item, cls)) return;  // already free: never hand it out twice
+    std::memcpy(item, FREE_MARKER, sizeof FREE_MARKER);
+    store_u16(item + AREA_CLASSES[cls].size, SLOT_FREE_FLAG);
+    const bool page_had_none = header->free_count == 0;
+    if (page_had_none || slot > header->free_slot) header->free_slot = uint16_t(slot);
+    ++header->free_count;
+    const bool class_had_none = area.pages_with_free == 0;
+    if (page_had_none) ++area.pages_with_free;
+    if (class_had_none || int32_t(page) > area.take_page) area.take_page = int32_t(page);
+}
+
+// ---- large item table (class 15) -------------------------------------------
+
+uint32_t alloc_large(size_t size, uint8_t** pointer_out) {
+    AreaState& a = g_areas;
+    auto* item = static_cast<uint8_t*>(heap_alloc(size));
+    uint32_t index;
+    if (a.large_free_count > 0) {
+        index = a.large_highest_free;
+        --a.large_free_count;
+        if (a.large_free_count > 0) {
+            int64_t i = int64_t(index) - 1;
+            while (i >= 0 && a.large[i] != nullptr) --i;
+            if (i >= 0) {
+                a.large_highest_free = uint32_t(i);
+            } else {
+                a.large_free_count = 0;
+                a.large_highest_free = 0;
+            }
+        } else {
+            a.large_highest_free = 0;
+        }
+    } else {
+        if (a.large_count == a.large_capacity) {
+            if (a.large_capacity >= LARGE_LIMIT) {
+                std::free(item);
+                raise_runtime_error(1430, "buffer Overflow(area 15)");
+            }
+            const uint32_t capacity = a.large_capacity + LARGE_TABLE_STEP;
+            auto** table = static_cast<uint8_t**>(std::calloc(capacity, sizeof(uint8_t*)));
+            if (table == nullptr) {
+                std::free(item);
+                out_of_memory();
+            }
+            if (a.large_capacity > 0) std::memcpy(table, a.large, a.large_capacity * sizeof(uint8_t*));
+            std::free(a.large);
+            a.large = table;
+            a.large_capacity = capacity;
+        }
+        index = a.large_count++;
+    }
+    a.large[index] = item;
+    *pointer_out = item;
+    return index | LARGE_REFERENCE;
+}
+
+void free_large(uint32_t index) {
+    AreaState& a = g_areas;
+    if (index >= a.large_count || a.large[index] == nullptr) return;
+    std::free(a.large[index]);
+    a.large[index] = nullptr;
+    if (a.large_free_count == 0 || index > a.large_highest_free) a.large_highest_free = index;
+    ++a.large_free_count;
+}
+
+}  // namespace
+
+// ---- interface ----------------------------------------------------------------
+
+void areas_reset() {
+    AreaState& a = g_areas;
+    for (uint32_t p = 0; p < a.cell_page_capacity; ++p) std::free(a.cell_pages[p]);
+    if (a.cell_pages != initial_cell_pages) std::free(a.cell_pages);
+    if (a.page_free_count != initial_page_free_count) std::free(a.page_free_count);
+    if (a.page_free_slot != initial_page_free_slot) std::free(a.page_free_slot);
+
+    for (uint32_t b = 0; b < a.block_capacity; ++b) {
+        if (!block_continues_run(b)) std::free(a.blocks[b]);
+    }
+    if (a.blocks != initial_blocks) std::free(a.blocks);
+    if (a.block_used != initial_block_used) std::free(a.block_used);
+
+    for (uint32_t cls = 1; cls <= AREA_CLASS_COUNT; ++cls) {
+        ClassArea& area = a.classes[cls];
+        if (area.pages == nullptr) continue;
+        for (uint32_t p = 0; p < area.capacity; ++p) std::free(area.pages[p]);
+        std::free(area.pages);
+    }
+
+    for (uint32_t i = 0; i < a.large_count; ++i) std::free(a.large[i]);
+    std::free(a.large);
+
+    std::memset(initial_cell_pages, 0, sizeof initial_cell_pages);
+    std::memset(initial_page_free_count, 0, sizeof initial_page_free_count);
+    std::memset(initial_page_free_slot, 0, sizeof initial_page_free_slot);
+    std::memset(initial_blocks, 0, sizeof initial_blocks);
+    std::memset(initial_block_used, 0, sizeof initial_block_used);
+    a = initial_area_state();
+}
+
+void areas_enter_run_mode() { g_areas.run_mode = true; }
+
+void areas_seal() {
+    g_areas.sealed_page = g_areas.current_page + 1;
+    g_areas.sealed_block = g_areas.highest_block + 1;
+}
+
+Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
+    AreaState& a = g_areas;
+    int32_t page;
+    int32_t slot;
+    uint8_t* cell;
+    if (a.run_mode && a.total_free > 0 && a.highest_free_page >= 0) {
+        cell = take_free_cell(&page, &slot);
+    } else if (a.current_page < a.sealed_page) {
+        page = a.sealed_page;
+        slot = 0;
+        cell = start_cell_page(page);
+    } else if (a.current_page >= 0 && a.next_slot < int32_t(CELLS_PER_PAGE)) {
+        page = a.current_page;
+        slot = a.next_slot++;
+        cell = a.cell_pages[page] + slot * CELL_SIZE;
+    } else {
+        page = a.current_page + 1;
+        slot = 0;
+        cell = start_cell_page(page);
+    }
+    std::memset(cell, 0, CELL_SIZE);
+    cell[0] = make_header(tag, initial_count);
+    if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);
+    return uint32_t(slot) | uint32_t(page) << 8 | tag << 24;
+}
+
+void free_cell(Value v) {
+    AreaState& a = g_areas;
+    Cell* cell = cell_pointer(v);
+    if (cell->header == HEADER_FREE) return;  // already free: never count it twice
+    cell->header = HEADER_FREE;
+    const int32_t page = int32_t((v >> 8) & 0xFFF);
+    const int32_t slot = int32_t(v & 0xFF);
+    if (a.page_free_count[page] == 0 || slot > a.page_free_slot[page]) a.page_free_slot[page] = slot;
+    ++a.page_free_count[page];
+    if (a.total_free == 0 || page > a.highest_free_page) a.highest_free_page = page;
+    ++a.total_free;
+}
+
+uint32_t area_alloc(size_t size, uint8_t** pointer_out) {
+    uint8_t* pointer;
+    uint32_t reference;
+    if (!g_areas.run_mode) {
+        reference = alloc_permanent(size, &pointer);
+    } else if (size > LARGEST_CLASS_REQUEST) {
+        reference = alloc_large(size, &pointer);
+    } else {
+        reference = alloc_class(CLASS_BY_SIZE.of[size / 32], &pointer);
+    }
+    if (pointer_out != nullptr) *pointer_out = pointer;
+    return reference;
+}
+
+void area_free(uint32_t reference) {
+    if (!g_areas.run_mode) return;
+    const uint32_t cls = area_class(reference);
+    if (cls == 0) return;
+    if (cls == LARGE_CLASS) {
+        free_large(reference & 0xFFFFF);
+        return;
+    }
+    free_class_slot(cls, (reference >> 8) & 0xFFF, reference & 0xFF);
+}
+
+// ---- reference counts -------------------------------------------------------------
+
+void retain(Value v) {
+    uint8_t* header = value_header(v);
+    if (header != nullptr && *header < HEADER_PERMANENT) *header = uint8_t(*header + 16);
+}
+
+void release(Value v) {
+    uint8_t* header = value_header(v);
+    if (header == nullptr) return;
+    const uint8_t h = *header;
+    if (h >= HEADER_PERMANENT) return;
+    if (h >= 16) {
+        *header = uint8_t(h - 16);
+        if (h >= 32) return;  // still held
+    }
+    free_by_tag(v);
+}
+
+void release_if_temporary(Value v) {
+    const uint8_t* header = value_header(v);
+    if (header != nullptr && *header < 16) free_by_tag(v);
+}
+
+uint32_t unhold(Value v) {
+    uint8_t* header = value_header(v);
+    if (header == nullptr) return 0;
+    const uint8_t h = *header;
+    if (h >= HEADER_PERMANENT) return 0;
+    if (h >= 16) *header = uint8_t(h - 16);
+    return uint32_t((h >> 4) + 1) * 16;
+}
+
+uint32_t retain_query(Value v) {
+    uint8_t* header = value_header(v);
+    if (header == nullptr) return HEADER_PERMANENT;
+    const uint8_t h = *header;
+    if (h < HEADER_PERMANENT) *header = uint8_t(h + 16);
+    return h & 0xF0u;
+}
+
+Value cell_value_of(const void* cell) {
+    const AreaState& a = g_areas;
+    const auto address = reinterpret_cast<uintptr_t>(cell);
+    for (int32_t p = 0; p <= a.current_page; ++p) {
+        const auto base = reinterpret_cast<uintptr_t>(a.cell_pages[p]);
+        if (base != 0 && address >= base && address - base < CELL_PAGE_SIZE) {
+            const uint32_t slot = uint32_t(address - base) / CELL_SIZE;
+            const uint32_t tag = a.cell_pages[p][slot * CELL_SIZE] & 0xFu;
+            return slot | uint32_t(p) << 8 | tag << 24;
+        }
+    }
+    raise_runtime_error(2495, "システム・エラー(get_self_16)");
+}
+
+}  // namespace kova

@@ -1,0 +1,158 @@
+// Memory areas: 16-byte cells in 4 KiB cell pages, and variable-size area
+// items in the permanent area (class 0), class pages (classes 1-14) and the
+// large item table (class 15). Everything is addressed by small integer
+// references packed into 32-bit values, and reference counted through the
+// header byte.
+//
+// Load mode (before the script runs) hands out fresh storage only and sends
+// every area item to the permanent area; run mode reuses freed cells and
+// class 1-15 items.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/value.h"
+
+namespace kova {
+
+inline constexpr uint32_t CELL_SIZE = 16;
+inline constexpr uint32_t CELL_PAGE_SIZE = 4096;
+inline constexpr uint32_t CELLS_PER_PAGE = 256;
+inline constexpr uint32_t INITIAL_TABLE_ENTRIES = 128;  // cell page and block tables
+inline constexpr uint32_t BLOCK_SIZE = 4096;              // permanent-area block
+inline constexpr uint32_t BLOCK_WORDS = 1024;
+inline constexpr uint32_t BLOCK_LIMIT = 1024;             // block index is 10 bits
+inline constexpr uint32_t AREA_CLASS_COUNT = 14;          // classes 1-14
+inline constexpr uint32_t LARGE_CLASS = 15;
+
+// The 9 leading bytes written over a freed class-page slot.
+inline constexpr uint8_t FREE_MARKER[9] = {0xFF, 0x01, 0xEE, 0x02, 0xDD, 0x03, 0xCC, 0x04, 0x00};
+
+struct ClassInfo {
+    uint16_t size;            // item size in bytes; slots are size + 2 apart
+    uint16_t slots_per_page;
+};
+extern const ClassInfo AREA_CLASSES[AREA_CLASS_COUNT + 1];  // index 1-14
+
+// Header of a class page, followed by the slots.
+struct ClassPageHeader {
+    uint16_t bump;        // slots handed out so far from this page
+    uint16_t free_count;  // free slots in the page
+    uint16_t free_slot;   // highest free slot: the next to hand out
+    uint16_t reserved;
+};
+static_assert(sizeof(ClassPageHeader) == 8);
+
+struct ClassArea {
+    uint8_t** pages;           // null until the class's first allocation
+    uint32_t capacity;         // entries of the page table
+    int32_t current;           // current page index
+    uint32_t pages_with_free;  // number of pages that hold free slots
+    int32_t take_page;         // page to take free slots from next
+};
+
+// Every table of the memory areas; one process-wide instance.
+struct AreaState {
+    bool run_mode;
+
+    // cell pages
+    uint8_t** cell_pages;        // page table
+    int32_t* page_free_count;    // free cells per page
+    int32_t* page_free_slot;     // highest free slot per page
+    uint32_t cell_page_capacity;
+    int32_t current_page;        // -1 before the first allocation
+    int32_t next_slot;           // next slot not yet handed out in the current page
+    int32_t total_free;
+    int32_t highest_free_page;   // -1 when none
+    int32_t sealed_page;         // first page fresh allocations may use
+
+    // permanent area (class 0)
+    uint8_t** blocks;
+    uint32_t* block_used;        // used 4-byte words per block
+    uint32_t block_capacity;
+    int32_t highest_block;       // -1 before the first allocation
+    int32_t sealed_block;        // first block the first-fit search looks at
+    // One bit per block that is a later piece of a multi-block run: it
+    // shares the run's single heap allocation, freed with its first block.
+    uint64_t block_continues[BLOCK_LIMIT / 64];
+
+    // classes 1-14 (index 0 unused)
+    ClassArea classes[AREA_CLASS_COUNT + 1];
+
+    // large item table (class 15)
+    uint8_t** large;
+    uint32_t large_capacity;
+    uint32_t large_count;        // entries in use (including freed ones below)
+    uint32_t large_free_count;
+    uint32_t large_highest_free;
+};
+
+extern AreaState g_areas;
+
+// Empties every table (start-up, and between unit tests). Storage of the
+// previous state is released to the heap so tests do not accumulate it.
+void areas_reset();
+// Switches on reuse of freed cells and class 1-15 items. Once per process.
+void areas_enter_run_mode();
+// After a compiled module has been loaded: later cells and permanent items
+// never share a page or block with it.
+void areas_seal();
+
+Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out);
+void free_cell(Value v);
+
+// Returns an area reference; *pointer_out receives the address. Permanent
+// items are zero-filled and hold at least size + 1 bytes; class 1-14 items
+// are not initialised and hold at least size + 1 bytes; class 15 items hold
+// exactly size bytes.
+uint32_t area_alloc(size_t size, uint8_t** pointer_out);
+void area_free(uint32_t reference);
+
+inline uint32_t area_class(uint32_t reference) { return (reference >> 20) & 0xF; }
+
+inline uint8_t* area_pointer(uint32_t reference) {
+    const uint32_t cls = area_class(reference);
+    if (cls == 0) {
+        return g_areas.blocks[(reference >> 10) & 0x3FF] + (reference & 0x3FF) * 4;
+    }
+    if (cls == LARGE_CLASS) {
+        return g_areas.large[reference & 0xFFFFF];
+    }
+    return g_areas.classes[cls].pages[(reference >> 8) & 0xFFF] + sizeof(ClassPageHeader) +
+           (reference & 0xFF) * (AREA_CLASSES[cls].size + 2u);
+}
+
+inline Cell* cell_pointer(Value v) {
+    return reinterpret_cast<Cell*>(g_areas.cell_pages[(v >> 8) & 0xFFF] + (v & 0xFF) * CELL_SIZE);
+}
+
+template <typename T>
+inline T* cell_as(Value v) { return reinterpret_cast<T*>(cell_pointer(v)); }
+
+// The header byte of a counted value (cell or area item); null for tags 0,
+// 4 and 15, which have no storage.
+inline uint8_t* value_header(Value v) {
+    const uint32_t tag = value_tag(v);
+    if (is_area_tag(tag)) return area_pointer(value_payload(v));
+    if (tag == TAG_NAME || tag == TAG_UNUSED || tag == TAG_IMMEDIATE) return nullptr;
+    return &cell_pointer(v)->header;
+}
+
+// Reference counts. Immediates and permanent headers are left alone.
+void retain(Value v);
+void release(Value v);
+void release_if_temporary(Value v);
+// Subtracts 1 from a count above 0 without freeing; returns
+// (old count + 1) * 16 in 8 bits, which is 0 only for a permanent value
+// (and for immediates, which behave as permanent).
+uint32_t unhold(Value v);
+// Adds a reference and returns the old count bits (header & 0xF0); an
+// immediate reports 0xF0, like a permanent value.
+uint32_t retain_query(Value v);
+
+// The value of a cell given its address; runtime error 2495 if no cell page
+// holds it.
+Value cell_value_of(const void* cell);
+
+}  // namespace kova

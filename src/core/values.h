@@ -1,0 +1,78 @@
+// Constructors, freeing by tag, conversions and array helpers of values.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/value.h"
+
+namespace kova {
+
+// Temporaries (count 0).
+Value new_integer(int32_t n);
+Value new_float(double x);
+// A string of `length` bytes: text item of length + 12 bytes, capacity
+// length + 8, NUL-terminated.
+Value new_string(const char* text, size_t length);
+// Each element retained; capacity n + 10, element item 4n + 40 bytes.
+Value new_array(const Value* elements, uint32_t n);
+// Pairs as (key word, value) words; each value retained; class 0; capacity
+// n + 10, pair item 8n + 80 bytes.
+Value new_object(const uint32_t* pairs, uint32_t n);
+
+// Empty containers for callers that fill them in place: a temporary cell
+// with the given count and capacity (kind bytes 0, class 0) and a zero-filled
+// item of `capacity` elements or pairs, so slots not yet written read as
+// `undefined`. Objects hold at most 65,535 pairs: a larger capacity raises
+// runtime error 1400.
+Value new_array_cell(uint32_t count, uint32_t capacity, uint8_t** elements_out);
+Value new_keyed_cell(uint32_t count, uint32_t capacity, uint8_t** pairs_out);
+Value new_object_cell(uint32_t count, uint32_t capacity, uint8_t** pairs_out);
+inline constexpr uint32_t OBJECT_CAPACITY_LIMIT = 0xFFFF;
+
+// Run by release when a count reaches 0: releases what the value holds,
+// then frees its storage. Containers met while another container is being
+// freed are queued and freed by the outermost call, so a deeply nested
+// structure never recurses deeply.
+void free_by_tag(Value v);
+
+// Queue of containers waiting to be freed (see free_by_tag).
+inline constexpr uint32_t RELEASE_QUEUE_INITIAL = 256;
+struct ValueState {
+    Value* pending;  // initial_pending, or a heap block once it has grown
+    uint32_t pending_count;
+    uint32_t pending_capacity;
+    bool freeing;    // an outermost free_by_tag is draining the queue
+    Value initial_pending[RELEASE_QUEUE_INITIAL];
+};
+extern ValueState g_values;
+void values_reset();
+
+// Accessors that every later subsystem uses.
+inline const char* string_text(Value v);
+inline uint32_t string_length(Value v);
+
+// Array helpers.
+Value keys_of_keyed_array(Value keyed);   // integer keys -> new integers, names stay names
+Value array_of_indexes(uint32_t n);        // the integers 0 .. n - 1
+Value reverse_array_in_place(Value array); // returns the array's own value
+
+// Conversions behind Integer(...), Float(...) and copying by `new`.
+Value to_integer_value(Value v);  // 1410 for other kinds
+Value to_float_value(Value v);    // 1415 for other kinds
+Value copy_value(Value v);        // 1420 for kinds that cannot be copied
+
+// A double truncated toward zero to 32 bits. NaN and values outside the
+// 32-bit range give INT32_MIN, as the processor's truncating conversion does.
+int32_t truncate_to_int32(double x);
+
+}  // namespace kova
+
+#include "core/areas.h"
+
+namespace kova {
+inline const char* string_text(Value v) {
+    return reinterpret_cast<const char*>(area_pointer(cell_as<StringCell>(v)->text));
+}
+inline uint32_t string_length(Value v) { return cell_as<StringCell>(v)->length; }
+}  // namespace kova

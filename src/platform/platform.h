@@ -1,0 +1,76 @@
+// The platform layer: every operating-system call of the program goes
+// through here, so the rest of the code never includes a system header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+namespace kova::platform {
+
+// ---- files --------------------------------------------------------------
+bool file_exists(const char* path);
+std::FILE* open_for_reading(const char* path);  // binary mode; null on failure
+int64_t file_length(std::FILE* file);           // bytes, from the file system; -1 on failure
+// The directory of the running executable, with its trailing "/", or false.
+bool executable_directory(char* out, size_t size);
+
+struct DirectoryEntry {
+    const char* name;
+    bool is_directory;
+    int64_t modified;  // seconds since 1970, UTC
+    uint64_t size;
+};
+// Calls visit for every entry except "." and ".."; false if the directory
+// cannot be opened.
+bool list_directory(const char* path, void (*visit)(const DirectoryEntry&, void*), void* context);
+
+// Exclusive append for the shared journal: open (created 0644) and take a
+// non-blocking exclusive lock. Returns a descriptor, or -1.
+int open_locked_append(const char* path);
+bool write_all(int fd, const void* data, size_t size);
+void close_file(int fd);
+
+// ---- standard output ----------------------------------------------------
+void write_stdout(const void* data, size_t size);
+void flush_stdout();
+void close_stdout();
+
+// ---- environment ----------------------------------------------------------
+const char* env_get(const char* name);  // null when unset
+bool env_set(const char* name, const char* value);
+// A complete "name=value" assignment; the text is copied.
+bool env_put(const char* assignment);
+
+// ---- time -------------------------------------------------------------------
+int64_t time_now();  // seconds since 1970
+struct Instant { int64_t seconds; int64_t nanoseconds; };
+Instant realtime_now();
+bool local_time(int64_t seconds, std::tm* out);  // false on failure or negative seconds
+bool utc_time(int64_t seconds, std::tm* out);
+int64_t make_local_time(std::tm* fields);  // -1 on failure
+void sleep_ms(unsigned milliseconds);
+
+// ---- random generator (the same sequence on every build) -------------------
+void random_seed(uint32_t seed);
+int random_next();  // 0..32767
+
+// ---- dynamic loading --------------------------------------------------------
+void* library_open(const char* path);  // null on failure
+void* library_symbol(void* library, const char* name);
+const char* library_error();  // the loader's last message, or ""
+
+// ---- sockets (debugger connection) ------------------------------------------
+// Connects with a time-out; returns a descriptor or -1.
+int socket_connect(const char* host, const char* port, int timeout_ms);
+// Waits for readable data; 1 readable, 0 time-out, -1 error.
+int socket_wait_readable(int fd, int timeout_ms);
+long socket_send(int fd, const void* data, size_t size);
+long socket_receive(int fd, void* data, size_t size);
+void socket_close(int fd);
+
+// ---- process ------------------------------------------------------------------
+[[noreturn]] void exit_process(int status);
+
+}  // namespace kova::platform

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs the Debian packages named as arguments that are not installed yet.
+set -euo pipefail
+missing=()
+for package in "$@"; do
+  dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+[ "${#missing[@]}" -eq 0 ] && exit 0
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+$sudo apt-get update
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
