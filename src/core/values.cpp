@@ -168,10 +168,9 @@ void free_container(Value v) {
         case TAG_FUNCTION: {
             const FunctionCell function = *cell_as<FunctionCell>(v);
             release(function.body);
-            if (function.parameter_count != 0) {
-                release_words(function.names, function.parameter_count, 4, 0);
-                area_free(function.names);
-            }
+            if (function.parameter_count != 0) release_words(function.names, function.parameter_count, 4, 0);
+            // Local names alone also own the item.
+            if (function.names != 0) area_free(function.names);
             break;
         }
         default:

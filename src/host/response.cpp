@@ -35,25 +35,25 @@ void write_error_frame(Value arrived, bool while_running) {
         append_text_item(frame, code, code_length);
         append_text_item(frame, message, message_length);
         if (while_running) {
-            journal = "\nERROR: CODE=";
+            journal.append("\nERROR: CODE=");
             journal.append(code, code_length);
             journal += ", MESSAGE='";
             journal.append(message, message_length);
             journal += "'\n";
         } else {
-            journal = "\n";
+            journal.append("\n");
             journal.append(message, message_length);
             journal += "\n";
         }
     } else if (value_tag(arrived) == TAG_STRING) {
         frame += "10";
         append_text_item(frame, string_text(arrived), string_length(arrived));
-        journal = "\nERROR: MESSAGE='";
+        journal.append("\nERROR: MESSAGE='");
         journal.append(string_text(arrived), string_length(arrived));
         journal += "'\n";
     } else {
         frame += "1010";
-        journal = "\nERROR: CODE=, MESSAGE=\n";
+        journal.append("\nERROR: CODE=, MESSAGE=\n");
     }
     write_out(frame);
     journal_append(journal.data(), journal.size());
@@ -67,19 +67,19 @@ void write_console_error(Value arrived) {
         size_t message_length = 0;
         const char* code = error_code_text(arrived, &code_length);
         const char* message = error_message_text(arrived, &message_length);
-        line = "ERROR  ";
+        line.append("ERROR  ");
         line.append(code, code_length);
         line += WIDE_COLON;
         line.append(message, message_length);
-        journal = "\n";
+        journal.append("\n");
         journal.append(message, message_length);
         journal += "\n";
     } else if (value_tag(arrived) == TAG_STRING) {
-        line = "ERROR";
+        line.append("ERROR");
         line += WIDE_COLON;
         line += " ";
         line.append(string_text(arrived), string_length(arrived));
-        journal = "\n" + line + "\n";
+        journal.append("\n").append(line).append("\n");
     } else {
         return;
     }
