@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds kova twice (optimised, and with
-# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test on both.
+# AddressSanitizer + UndefinedBehaviorSanitizer) and runs every test on
+# both, then runs each fuzz target for a bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/ensure-packages.sh cmake make g++ libgtest-dev python3
+tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -18,3 +19,16 @@ build_and_test() {
 build_and_test build/release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build_and_test build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
+
+# Fuzzing: clang's libFuzzer with ASan + UBSan, seeded with the example and
+# benchmark scripts; any crash fails the run.
+CXX=clang++ cmake -S . -B build/fuzz -DKOVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build/fuzz -j"$jobs"
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+cp examples/*/*.js bench/scripts/*.js tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
+for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
+  echo "fuzzing with $(basename "$fuzzer") for ${KOVA_FUZZ_SECONDS:-60} s"
+  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $(basename "$fuzzer") found a fault"; exit 1; }
+done

@@ -72,5 +72,8 @@ void socket_close(int fd);
 
 // ---- process ------------------------------------------------------------------
 [[noreturn]] void exit_process(int status);
+// The size the main thread's stack may grow to, in bytes; 0 when the system
+// sets no limit.
+size_t stack_size_limit();
 
 }  // namespace kova::platform
