@@ -17,6 +17,13 @@
 #include "host/host.h"
 #include "host/journal.h"
 #include "host/response.h"
+#include "host/run.h"
+#include "eval/eval.h"
+#include "parser/declarations.h"
+#include "parser/expressions.h"
+#include "parser/module_loader.h"
+#include "parser/nodes.h"
+#include "parser/parser.h"
 #include "parser/module_table.h"
 #include "platform/platform.h"
 
@@ -111,9 +118,8 @@ void add_client_variable() {
     g_config.variables.emplace_back(text);
 }
 
-// The run itself: loading modules and calling the top function join here
-// as the parser and the evaluator land.
-void run_console() {}
+// The request run: decoding the body and answering with frames join here
+// as the request reader lands.
 void run_cgi() {}
 
 void finish_cgi() {
@@ -154,12 +160,19 @@ int host_main(int argc, char** argv) {
     const std::string config_path = find_config_file(directory);
     areas_reset();
     names_reset();
+    parser_reset();
+    declarations_reset();
+    expressions_reset();
+    module_loader_reset();
+    run_reset();
     read_config(config_path.c_str());
 #if KOVA_DEBUGGER
     debugger_reset();
     debugger_connect();
 #endif
     add_client_variable();
+    stop_table_init();
+    eval_reset();
 
     g_errors.depth = 1;  // frame 0: the host takes every error not caught by a script
     if (g_host.console_mode) {

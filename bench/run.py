@@ -1,0 +1,85 @@
+#!/usr/bin/env python3
+"""Times the benchmark scripts under kova and, for comparison, other
+JavaScript engines found on the machine (mujs, duk, node --jitless).
+
+Each script defines main() and reports through print_result(x); only that
+print call is adapted per engine. Prints a table of median wall times and
+the ratio of each engine's time to kova's (above 1: kova is faster).
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+ENGINES = {
+    # name: (command prefix, print definition, call appended)
+    "mujs": (["mujs"], "function print_result(x) { print(x); }\n", "\nmain();\n"),
+    "duk": (["duk"], "function print_result(x) { print(x); }\n", "\nmain();\n"),
+    "node --jitless": (["node", "--jitless"], "function print_result(x) { console.log(x); }\n", "\nmain();\n"),
+}
+
+
+def timed(command, cwd, runs):
+    times = []
+    output = None
+    for _ in range(runs):
+        start = time.perf_counter()
+        completed = subprocess.run(command, cwd=cwd, capture_output=True, timeout=600)
+        times.append(time.perf_counter() - start)
+        if completed.returncode != 0:
+            raise RuntimeError("%s failed: %s" % (" ".join(command), completed.stderr.decode(errors="replace")))
+        output = completed.stdout.decode(errors="replace").strip()
+    return statistics.median(times), output
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kova", default=os.path.join(HERE, "..", "build", "release", "kova"))
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("scripts", nargs="*")
+    options = parser.parse_args()
+
+    scripts = options.scripts or sorted(
+        os.path.join(HERE, "scripts", name) for name in os.listdir(os.path.join(HERE, "scripts")))
+    engines = {name: spec for name, spec in ENGINES.items() if shutil.which(spec[0][0])}
+
+    work = tempfile.mkdtemp(prefix="kova-bench-")
+    kova = os.path.join(work, "kova")
+    shutil.copy(os.path.abspath(options.kova), kova)
+    open(os.path.join(work, "KOVA.config"), "w").close()
+
+    header = ["script", "kova (s)"] + ["%s (s)" % name for name in engines] + ["%s / kova" % name for name in engines]
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
+    for script in scripts:
+        name = os.path.splitext(os.path.basename(script))[0]
+        with open(script) as handle:
+            body = handle.read()
+        kova_file = os.path.join(work, name + ".js")
+        with open(kova_file, "w") as handle:
+            handle.write("function print_result(x) { console.log(x); }\n" + body)
+        kova_time, kova_output = timed([kova, "-e", "main()", name + ".js"], work, options.runs)
+        row = [name, "%.3f" % kova_time]
+        ratios = []
+        for engine, (command, printer, call) in engines.items():
+            engine_file = os.path.join(work, "%s.%s.js" % (name, engine.split()[0]))
+            with open(engine_file, "w") as handle:
+                handle.write(printer + body + call)
+            engine_time, engine_output = timed(command + [engine_file], work, options.runs)
+            if engine_output not in (kova_output, kova_output.replace("(L) ", "", 1)):
+                print("warning: %s printed %r, kova %r" % (engine, engine_output, kova_output), file=sys.stderr)
+            row.append("%.3f" % engine_time)
+            ratios.append("%.2f" % (engine_time / kova_time))
+        print("| " + " | ".join(row + ratios) + " |")
+    shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()

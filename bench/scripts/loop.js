@@ -1,0 +1,8 @@
+// A counting loop with integer arithmetic.
+function main() {
+    var sum = 0;
+    for (var i = 0; i < 10000000; i++) {
+        sum = (sum + i * 3) % 1000003;
+    }
+    print_result(sum);
+}

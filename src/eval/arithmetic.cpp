@@ -1,0 +1,366 @@
+// Addition and concatenation (+, +=), the arithmetic chains - * / % ** and
+// their assignment forms. Integers stay integers unless a float (or a
+// dotted numeric string) takes part.
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/areas.h"
+#include "core/errors.h"
+#include "core/names.h"
+#include "core/value_text.h"
+#include "core/values.h"
+#include "eval/access.h"
+#include "eval/eval.h"
+#include "eval/handlers.h"
+
+namespace kova {
+
+namespace {
+
+constexpr size_t ADD_TEXT_INLINE = 512;  // concatenations up to this size stay on the stack
+constexpr size_t STRING_LIMIT = 0x7FFFFFF0u;
+
+inline int32_t wrapping_add(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
+inline int32_t integer_of(Value v) { return cell_as<IntegerCell>(v)->value; }
+inline double float_of(Value v) { return cell_as<FloatCell>(v)->value; }
+inline bool is_number_tag(uint32_t tag) { return tag == TAG_INTEGER || tag == TAG_FLOAT; }
+inline double number_of(Value v) { return value_tag(v) == TAG_INTEGER ? integer_of(v) : float_of(v); }
+
+// The text a number contributes to a concatenation: "%d" or the float
+// text. `out` holds FLOAT_TEXT_SIZE bytes.
+size_t number_text(Value v, char* out) {
+    if (value_tag(v) == TAG_INTEGER) {
+        return static_cast<size_t>(std::snprintf(out, FLOAT_TEXT_SIZE, "%d", integer_of(v)));
+    }
+    return format_float(float_of(v), out);
+}
+
+// ---- numeric operands -----------------------------------------------------------------
+
+struct Number {
+    double value;
+    bool is_float;
+};
+
+// An operand of - * / % ** and their assignments. A string must be a number
+// through and through; a "." in it makes the result a float. The operand is
+// let go when it is refused.
+Number to_number(Value v) {
+    switch (value_tag(v)) {
+        case TAG_INTEGER:
+            return Number{static_cast<double>(integer_of(v)), false};
+        case TAG_FLOAT:
+            return Number{float_of(v), true};
+        case TAG_STRING: {
+            const char* text = string_text(v);
+            const uint32_t length = string_length(v);
+            char* end = nullptr;
+            const double x = std::strtod(text, &end);
+            if (end != text + length) {
+                release_if_temporary(v);
+                raise_runtime_error(2305, "オペランド不正(非数値)");
+            }
+            return Number{x, std::memchr(text, '.', length) != nullptr};
+        }
+        default:
+            release_if_temporary(v);
+            raise_runtime_error(2310, "オペランド不正(非数値)");
+    }
+}
+
+Number evaluate_number(Value node, uint32_t i) {
+    const Value v = evaluate(operand(node, i));
+    const Number number = to_number(v);
+    release_if_temporary(v);
+    return number;
+}
+
+// One step of a chain or compound assignment, in double precision.
+double apply(uint32_t kind, double x, double y) {
+    switch (kind) {
+        case NODE_SUBTRACT:
+        case NODE_SUBTRACT_ASSIGN:
+            return x - y;
+        case NODE_MULTIPLY:
+        case NODE_MULTIPLY_ASSIGN:
+            return x * y;
+        case NODE_DIVIDE:
+        case NODE_DIVIDE_ASSIGN:
+            if (y == 0.0) raise_runtime_error(2330, "オペレーション不正(０割)");
+            return x / y;
+        case NODE_REMAINDER:
+        case NODE_REMAINDER_ASSIGN:
+            // The sign follows the divisor: -7 % 2 is 1, 7 % -2 is -1.
+            return x - std::floor(x / y) * y;
+        default:
+            return std::pow(x, y);
+    }
+}
+
+// An integer result is the double truncated toward zero; one that is not a
+// number at all (a remainder by zero) is NaN.
+Value number_result(double x, bool is_float) {
+    if (is_float) return new_float(x);
+    if (std::isnan(x)) return make_value(TAG_NAME, NAME_NAN);
+    return new_integer(truncate_to_int32(x));
+}
+
+// ---- strings -------------------------------------------------------------------------
+
+// A new string of a + b with room to grow: a string built by += is usually
+// appended to again, and the room lets that happen in place.
+Value new_string_with_room(const char* a, size_t a_length, const char* b, size_t b_length) {
+    const size_t length = a_length + b_length;
+    if (length > STRING_LIMIT) raise_runtime_error(1400, "メモリ領域を取得できません");
+    size_t capacity = length + length / 2 + 8;
+    if (capacity > STRING_LIMIT) capacity = STRING_LIMIT;
+    uint8_t* item = nullptr;
+    // As for every string, the text item is 4 bytes longer than the capacity.
+    const uint32_t reference = area_alloc(capacity + 4, &item);
+    if (a_length != 0) std::memcpy(item, a, a_length);
+    if (b_length != 0) std::memcpy(item + a_length, b, b_length);
+    item[length] = '\0';
+    Cell* cell = nullptr;
+    const Value v = new_cell(TAG_STRING, 0, &cell);
+    StringCell* string = reinterpret_cast<StringCell*>(cell);
+    string->text = reference;
+    string->capacity = static_cast<uint32_t>(capacity);
+    string->length = static_cast<uint32_t>(length);
+    return v;
+}
+
+// Appends to a string in place when the location holds its only reference
+// and its text item has room. Returns false when it cannot.
+bool append_in_place(Value string, const char* piece, size_t piece_length) {
+    const uint8_t header = *value_header(string);
+    if (header >= HEADER_PERMANENT || (header >> 4) != 1) return false;
+    StringCell* cell = cell_as<StringCell>(string);
+    if (cell->zero[2] != 0 || cell->zero[1] != 0) return false;  // template literal
+    const size_t length = size_t(cell->length) + piece_length;
+    if (length > cell->capacity) return false;
+    uint8_t* text = area_pointer(cell->text);
+    std::memmove(text + cell->length, piece, piece_length);
+    text[length] = '\0';
+    cell->length = static_cast<uint32_t>(length);
+    return true;
+}
+
+}  // namespace
+
+// ---- + -----------------------------------------------------------------------------------
+
+namespace {
+
+enum SumKind : uint8_t { SUM_INTEGER, SUM_FLOAT, SUM_TEXT, SUM_NAME, SUM_OTHER };
+
+[[noreturn]] void add_type_error(Value right) {
+    release_if_temporary(right);
+    raise_runtime_error(2240, "データの型不正(+)");
+}
+
+}  // namespace
+
+// Folded left to right. Each operand is reduced to a number or appended to
+// the text as soon as it is read, so nothing evaluated later can change it.
+Value eval_add(Value node) {
+    const uint32_t n = operand_count(node);
+    const Value first = evaluate(operand(node, 0));
+    if (n < 2) return first;
+
+    LocalText<ADD_TEXT_INLINE> text;
+    SumKind kind = SUM_OTHER;
+    int32_t integer = 0;
+    double real = 0.0;
+    uint32_t name = 0;
+    switch (value_tag(first)) {
+        case TAG_INTEGER:
+            kind = SUM_INTEGER;
+            integer = integer_of(first);
+            break;
+        case TAG_FLOAT:
+            kind = SUM_FLOAT;
+            real = float_of(first);
+            break;
+        case TAG_STRING:
+            kind = SUM_TEXT;
+            append_text_bytes(text, string_text(first), string_length(first));
+            break;
+        case TAG_NAME:
+            kind = SUM_NAME;
+            name = value_payload(first);
+            break;
+        default:
+            break;
+    }
+    release_if_temporary(first);
+
+    for (uint32_t i = 1; i < n; ++i) {
+        const Value right = evaluate(operand(node, i));
+        const uint32_t tag = value_tag(right);
+        switch (kind) {
+            case SUM_INTEGER:
+                if (tag == TAG_INTEGER) {
+                    integer = wrapping_add(integer, integer_of(right));
+                } else if (tag == TAG_FLOAT) {
+                    kind = SUM_FLOAT;
+                    real = static_cast<double>(integer) + float_of(right);
+                } else if (tag == TAG_STRING) {
+                    kind = SUM_TEXT;
+                    char digits[16];
+                    const int length = std::snprintf(digits, sizeof digits, "%d", integer);
+                    append_text_bytes(text, digits, static_cast<size_t>(length));
+                    append_text_bytes(text, string_text(right), string_length(right));
+                } else {
+                    add_type_error(right);
+                }
+                break;
+            case SUM_FLOAT:
+                if (is_number_tag(tag)) {
+                    real += number_of(right);
+                } else if (tag == TAG_STRING) {
+                    kind = SUM_TEXT;
+                    char digits[FLOAT_TEXT_SIZE];
+                    append_text_bytes(text, digits, format_float(real, digits));
+                    append_text_bytes(text, string_text(right), string_length(right));
+                } else {
+                    add_type_error(right);
+                }
+                break;
+            case SUM_TEXT:
+                if (tag == TAG_STRING) {
+                    append_text_bytes(text, string_text(right), string_length(right));
+                } else if (is_number_tag(tag)) {
+                    char digits[FLOAT_TEXT_SIZE];
+                    append_text_bytes(text, digits, number_text(right, digits));
+                } else if (tag == TAG_NAME) {
+                    append_text_bytes(text, name_text(value_payload(right)), name_length(value_payload(right)));
+                } else {
+                    add_type_error(right);
+                }
+                break;
+            case SUM_NAME:
+                if (tag == TAG_STRING) {
+                    kind = SUM_TEXT;
+                    append_text_bytes(text, name_text(name), name_length(name));
+                    append_text_bytes(text, string_text(right), string_length(right));
+                } else if (tag == TAG_NAME) {
+                    kind = SUM_TEXT;
+                    append_text_bytes(text, name_text(name), name_length(name));
+                    append_text_bytes(text, name_text(value_payload(right)), name_length(value_payload(right)));
+                } else {
+                    add_type_error(right);
+                }
+                break;
+            default:
+                add_type_error(right);
+        }
+        release_if_temporary(right);
+    }
+
+    switch (kind) {
+        case SUM_INTEGER: return new_integer(integer);
+        case SUM_FLOAT: return new_float(real);
+        default: return new_string(text.data, text.length);
+    }
+}
+
+// ---- += ----------------------------------------------------------------------------------
+
+// The target is read first (its location kept), then the value.
+Value eval_add_assign(Value node) {
+    const Value read = evaluate_target(operand(node, 0));
+    if (g_eval.const_read) raise_runtime_error(2245, "オペレーション不正(+=)");
+    if (g_eval.location_kind == LOCATION_NONE) {
+        release_if_temporary(read);
+        raise_runtime_error(2250, "オペレーション不正(+=)");
+    }
+    HeldValue held(read);
+    const SavedLocation where;
+    const Value value = evaluate(operand(node, 1));
+    const uint32_t target_tag = value_tag(read);
+    const uint32_t added_tag = value_tag(value);
+
+    Value result;
+    if (target_tag == TAG_INTEGER && added_tag == TAG_INTEGER) {
+        result = new_integer(wrapping_add(integer_of(read), integer_of(value)));
+    } else if (is_number_tag(target_tag) && is_number_tag(added_tag)) {
+        result = new_float(number_of(read) + number_of(value));
+    } else if (is_number_tag(target_tag) && added_tag == TAG_STRING) {
+        char digits[FLOAT_TEXT_SIZE];
+        const size_t length = number_text(read, digits);
+        result = new_string_with_room(digits, length, string_text(value), string_length(value));
+    } else if (target_tag == TAG_STRING && (added_tag == TAG_STRING || is_number_tag(added_tag))) {
+        char digits[FLOAT_TEXT_SIZE];
+        const char* piece = digits;
+        size_t piece_length = 0;
+        if (added_tag == TAG_STRING) {
+            piece = string_text(value);
+            piece_length = string_length(value);
+        } else {
+            piece_length = number_text(value, digits);
+        }
+        // Our hold goes first: a count of 1 then means the location's own
+        // reference is the only one, and the text can grow where it is.
+        const Value target = held.hand_over();
+        where.restore();
+        if (located_value() == target && append_in_place(target, piece, piece_length)) {
+            release_if_temporary(value);
+            return target;
+        }
+        result = new_string_with_room(string_text(target), string_length(target), piece, piece_length);
+        release_if_temporary(value);
+        // Still at the location it is released by the store; if the value
+        // expression replaced it there, nothing holds it any more.
+        release_if_temporary(target);
+        store_at_location(result);
+        return result;
+    } else {
+        release_if_temporary(value);
+        raise_runtime_error(2255, "オペレーション(+=)のデータ型不正");
+    }
+    release_if_temporary(value);
+    where.restore();
+    store_at_location(result);
+    return result;
+}
+
+// ---- - * / % ** ---------------------------------------------------------------------------
+
+Value eval_arithmetic(Value node) {
+    const uint32_t kind = node_kind(node);
+    const uint32_t n = operand_count(node);
+    Number acc = evaluate_number(node, 0);
+    bool is_float = acc.is_float;
+    double x = acc.value;
+    for (uint32_t i = 1; i < n; ++i) {
+        const Number y = evaluate_number(node, i);
+        is_float = is_float || y.is_float;
+        x = apply(kind, x, y.value);
+    }
+    return number_result(x, is_float);
+}
+
+// The value is read first, then the target.
+Value eval_arithmetic_assign(Value node) {
+    const uint32_t kind = node_kind(node);
+    const Number y = evaluate_number(node, 1);
+    const Value target = evaluate_target(operand(node, 0));
+    if (g_eval.const_read) raise_runtime_error(2315, "オペレーション不正");
+    const Number x = to_number(target);
+    const double r = apply(kind, x.value, y.value);
+    if (g_eval.location_kind == LOCATION_NONE) {
+        release_if_temporary(target);
+        raise_runtime_error(2317, "オペレーション不正");
+    }
+    const Value result = number_result(r, x.is_float || y.is_float);
+    store_at_location(result);
+    return result;
+}
+
+}  // namespace kova

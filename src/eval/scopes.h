@@ -1,0 +1,38 @@
+// Variables: the local stack (parameters, function variables, let/const of
+// open blocks) searched newest first, then the global table. Names are
+// resolved when read, not when parsed.
+#pragma once
+
+#include <cstdint>
+
+#include "core/value.h"
+#include "eval/eval.h"
+
+namespace kova {
+
+// Reads a variable, creating a global holding `undefined` when the name is
+// nowhere; sets the location register.
+Value read_variable(uint32_t name);
+
+// The slot of a global variable, appended when missing.
+uint32_t global_slot_of(uint32_t name);
+// Binds a global (request variables, VAR texts, the constants): the slot
+// takes the value, which it holds one reference to.
+void set_global(uint32_t name, Value value);
+
+// The saved scope registers of a statement that may be left by an error.
+struct ScopeMark {
+    uint32_t top;
+    uint32_t frame_base;
+    uint32_t block_base;
+    int32_t block_depth;
+    uint32_t call_depth;
+    uint32_t parameter_count;
+    uint32_t variable_count;
+    uint32_t frame_count;
+};
+ScopeMark save_scope();
+// Pops the local stack back to the mark and restores every register.
+void restore_scope(const ScopeMark& mark);
+
+}  // namespace kova

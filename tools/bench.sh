@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Builds kova optimised and runs the benchmark suite against the other
+# engines (installed from Debian's packages when missing).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/ensure-packages.sh cmake make g++ python3 mujs duktape nodejs
+cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target kova
+python3 bench/run.py --kova build/release/kova "$@"
