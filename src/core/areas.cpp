@@ -147,6 +147,8 @@ uint8_t* start_cell_page(int32_t index) {
 
 // Takes the highest free slot of the highest page with free cells, and
 // finds the next ones by scanning downward.
+}  // namespace
+
 uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out) {
     AreaState& a = g_areas;
     const int32_t page = a.highest_free_page;
@@ -178,6 +180,8 @@ uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out) {
     *slot_out = slot;
     return base + slot * CELL_SIZE;
 }
+
+namespace {
 
 // ---- permanent area (class 0) --------------------------------------------
 
@@ -471,7 +475,7 @@ void areas_seal() {
     g_areas.sealed_block = g_areas.highest_block + 1;
 }
 
-Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
+Value new_cell_slow(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     AreaState& a = g_areas;
     int32_t page;
     int32_t slot;
@@ -536,37 +540,6 @@ void area_free(uint32_t reference) {
 }
 
 // ---- reference counts -------------------------------------------------------------
-
-void retain(Value v) {
-    uint8_t* header = value_header(v);
-    if (header != nullptr && *header < HEADER_PERMANENT) *header = uint8_t(*header + 16);
-}
-
-void release(Value v) {
-    uint8_t* header = value_header(v);
-    if (header == nullptr) return;
-    const uint8_t h = *header;
-    if (h >= HEADER_PERMANENT) return;
-    if (h >= 16) {
-        *header = uint8_t(h - 16);
-        if (h >= 32) return;  // still held
-    }
-    free_by_tag(v);
-}
-
-void release_if_temporary(Value v) {
-    const uint8_t* header = value_header(v);
-    if (header != nullptr && *header < 16) free_by_tag(v);
-}
-
-uint32_t unhold(Value v) {
-    uint8_t* header = value_header(v);
-    if (header == nullptr) return 0;
-    const uint8_t h = *header;
-    if (h >= HEADER_PERMANENT) return 0;
-    if (h >= 16) *header = uint8_t(h - 16);
-    return uint32_t((h >> 4) + 1) * 16;
-}
 
 uint32_t retain_query(Value v) {
     uint8_t* header = value_header(v);

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/value.h"
 
@@ -99,7 +100,30 @@ void areas_enter_run_mode();
 // never share a page or block with it.
 void areas_seal();
 
-Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out);
+// The allocation paths that are not a plain reuse or bump.
+Value new_cell_slow(uint32_t tag, uint32_t initial_count, Cell** cell_out);
+uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out);
+
+inline Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
+    AreaState& a = g_areas;
+    int32_t page;
+    int32_t slot;
+    uint8_t* cell;
+    if (a.run_mode && a.total_free > 0 && a.highest_free_page >= 0) {
+        cell = take_free_cell(&page, &slot);
+    } else if (a.current_page >= a.sealed_page && a.current_page >= 0 && a.next_slot < int32_t(CELLS_PER_PAGE)) {
+        page = a.current_page;
+        slot = a.next_slot++;
+        cell = a.cell_pages[page] + slot * CELL_SIZE;
+    } else {
+        return new_cell_slow(tag, initial_count, cell_out);
+    }
+    std::memset(cell, 0, CELL_SIZE);
+    cell[0] = make_header(tag, initial_count);
+    if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);
+    return uint32_t(slot) | uint32_t(page) << 8 | tag << 24;
+}
+
 void free_cell(Value v);
 
 // Returns an area reference; *pointer_out receives the address. Permanent
@@ -139,16 +163,57 @@ inline uint8_t* value_header(Value v) {
     return &cell_pointer(v)->header;
 }
 
-// Reference counts. Immediates and permanent headers are left alone.
-void retain(Value v);
-void release(Value v);
-void release_if_temporary(Value v);
+// Run by release when a count reaches 0 (values.h).
+void free_by_tag(Value v);
+
+// Reference counts. Immediates and permanent headers are left alone. They
+// run on every operand of every operator, so the common paths are inline.
+inline void retain(Value v) {
+    uint8_t* header = value_header(v);
+    if (header != nullptr && *header < HEADER_PERMANENT) *header = uint8_t(*header + 16);
+}
+
+// Frees a value whose count reached 0; numbers hold nothing else.
+inline void free_counted(Value v) {
+    const uint32_t tag = value_tag(v);
+    if (tag == TAG_INTEGER || tag == TAG_FLOAT) {
+        free_cell(v);
+        return;
+    }
+    free_by_tag(v);
+}
+
+inline void release(Value v) {
+    uint8_t* header = value_header(v);
+    if (header == nullptr) return;
+    const uint8_t h = *header;
+    if (h >= HEADER_PERMANENT) return;
+    if (h >= 16) {
+        *header = uint8_t(h - 16);
+        if (h >= 32) return;  // still held
+    }
+    free_counted(v);
+}
+
+inline void release_if_temporary(Value v) {
+    const uint8_t* header = value_header(v);
+    if (header != nullptr && *header < 16) free_counted(v);
+}
+
 // Subtracts 1 from a count above 0 without freeing; returns
-// (old count + 1) * 16 in 8 bits, which is 0 only for a permanent value
-// (and for immediates, which behave as permanent).
-uint32_t unhold(Value v);
-// Adds a reference and returns the old count bits (header & 0xF0); an
-// immediate reports 0xF0, like a permanent value.
+// (old count + 1) * 16, which is 0 only for a permanent value (and for
+// immediates, which have no count).
+inline uint32_t unhold(Value v) {
+    uint8_t* header = value_header(v);
+    if (header == nullptr) return 0;
+    const uint8_t h = *header;
+    if (h >= HEADER_PERMANENT) return 0;
+    if (h >= 16) *header = uint8_t(h - 16);
+    return uint32_t((h >> 4) + 1) * 16;
+}
+
+// Adds a reference and returns the old count bits (header & 0xF0);
+// immediates give 0xF0, as a permanent value does.
 uint32_t retain_query(Value v);
 
 // The value of a cell given its address; runtime error 2495 if no cell page
