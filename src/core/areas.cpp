@@ -145,10 +145,10 @@ uint8_t* start_cell_page(int32_t index) {
     return page;
 }
 
-// Takes the highest free slot of the highest page with free cells, and
-// finds the next ones by scanning downward.
 }  // namespace
 
+// Takes the highest free slot of the highest page with free cells, and
+// finds the next ones by scanning downward.
 uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out) {
     AreaState& a = g_areas;
     const int32_t page = a.highest_free_page;
@@ -475,30 +475,17 @@ void areas_seal() {
     g_areas.sealed_block = g_areas.highest_block + 1;
 }
 
+// Reached when the inline path can neither reuse a freed cell nor bump in
+// the current page: a new page starts, at the sealed mark if fresh
+// allocations may not use the current one.
 Value new_cell_slow(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     AreaState& a = g_areas;
-    int32_t page;
-    int32_t slot;
-    uint8_t* cell;
-    if (a.run_mode && a.total_free > 0 && a.highest_free_page >= 0) {
-        cell = take_free_cell(&page, &slot);
-    } else if (a.current_page < a.sealed_page) {
-        page = a.sealed_page;
-        slot = 0;
-        cell = start_cell_page(page);
-    } else if (a.current_page >= 0 && a.next_slot < int32_t(CELLS_PER_PAGE)) {
-        page = a.current_page;
-        slot = a.next_slot++;
-        cell = a.cell_pages[page] + slot * CELL_SIZE;
-    } else {
-        page = a.current_page + 1;
-        slot = 0;
-        cell = start_cell_page(page);
-    }
+    const int32_t page = a.current_page < a.sealed_page ? a.sealed_page : a.current_page + 1;
+    uint8_t* cell = start_cell_page(page);
     std::memset(cell, 0, CELL_SIZE);
     cell[0] = make_header(tag, initial_count);
     if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);
-    return uint32_t(slot) | uint32_t(page) << 8 | tag << 24;
+    return uint32_t(page) << 8 | tag << 24;
 }
 
 void free_cell(Value v) {
