@@ -10,6 +10,7 @@
 #include "host/journal.h"
 #include "parser/module_table.h"
 #include "parser/parser.h"
+#include "runtime_fixture.h"
 
 namespace kova {
 namespace {
@@ -17,13 +18,7 @@ namespace {
 class ErrorsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        areas_reset();
-        names_reset();
-        errors_reset();
-        journal_reset();
-        modules_reset();
-        parser_reset();
-        module_add("lib/a.js", 8);
+        reset_runtime("lib/a.js");
         module_add("b.js", 4);
     }
 };

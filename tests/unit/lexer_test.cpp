@@ -15,6 +15,7 @@
 #include "host/journal.h"
 #include "parser/module_table.h"
 #include "parser/parser.h"
+#include "runtime_fixture.h"
 
 namespace kova {
 namespace {
@@ -22,13 +23,7 @@ namespace {
 class LexerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        areas_reset();
-        names_reset();
-        errors_reset();
-        journal_reset();
-        modules_reset();
-        parser_reset();
-        module_add("lex.js", 6);
+        reset_runtime("lex.js");
     }
     void TearDown() override { modules_reset(); }
 };

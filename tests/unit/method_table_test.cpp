@@ -14,6 +14,7 @@
 #include "host/journal.h"
 #include "parser/module_table.h"
 #include "parser/parser.h"
+#include "runtime_fixture.h"
 
 namespace kova {
 namespace {
@@ -38,13 +39,7 @@ constexpr MethodTable TABLE = {LIST, 4, 2552, "Arrayのメソッド名不正", 2
 class MethodTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        areas_reset();
-        names_reset();
-        errors_reset();
-        journal_reset();
-        modules_reset();
-        parser_reset();
-        module_add("t.js", 4);
+        reset_runtime("t.js");
         g_last_count = 0;
         g_last_receiver = 0;
     }

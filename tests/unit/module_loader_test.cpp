@@ -24,6 +24,7 @@
 #include "parser/module_table.h"
 #include "parser/nodes.h"
 #include "parser/parser.h"
+#include "runtime_fixture.h"
 
 namespace kova {
 namespace {
@@ -213,12 +214,7 @@ std::vector<uint8_t> compressed_image(const std::vector<uint8_t>& body) {
 class ModuleLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        areas_reset();
-        names_reset();
-        errors_reset();
-        journal_reset();
-        modules_reset();
-        parser_reset();
+        reset_runtime();
         stop_table_init();
         config_reset();
         host_reset();

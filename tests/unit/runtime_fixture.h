@@ -1,0 +1,28 @@
+// One call that puts every process-wide structure back to its start, for
+// unit tests that build values, parse or evaluate.
+#pragma once
+
+#include <cstring>
+
+#include "core/areas.h"
+#include "core/errors.h"
+#include "core/names.h"
+#include "host/journal.h"
+#include "parser/module_table.h"
+#include "parser/parser.h"
+
+namespace kova {
+
+// Memory, names, errors, journal, module table and parser state; with a
+// module name, that module becomes module 0.
+inline void reset_runtime(const char* module = nullptr) {
+    areas_reset();
+    names_reset();
+    errors_reset();
+    journal_reset();
+    modules_reset();
+    parser_reset();
+    if (module != nullptr) module_add(module, std::strlen(module));
+}
+
+}  // namespace kova
