@@ -5,5 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/ensure-packages.sh cmake make g++ python3 mujs duktape nodejs
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target kova
+cmake --build build/release -j"$(nproc 2>/dev/null || echo 2)" --target kova kova_parse_bench
+build/release/bench/kova_parse_bench
 python3 bench/run.py --kova build/release/kova "$@"
