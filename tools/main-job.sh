@@ -1,14 +1,31 @@
 #!/usr/bin/env bash
-# Builds kova and runs the bundled example application from a console.
+# Builds kova, installs the example application (examples/hello) in a
+# temporary folder and answers one CGI request there, as a web server would
+# start it: the body on standard input, CONTENT_LENGTH and REMOTE_ADDR set.
+# Prints the response (header and frames), then the request's journal entry.
+# Then the orders example: the same against a throwaway PostgreSQL cluster
+# loaded with example data, sending a query to the front end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/ensure-packages.sh cmake make g++
+tools/ensure-packages.sh cmake make g++ python3 postgresql-15 libpq5
 cmake -S . -B build/main -DCMAKE_BUILD_TYPE=Release -DKOVA_TESTS=OFF >/dev/null
-cmake --build build/main -j"$(nproc 2>/dev/null || echo 2)" --target kova
-# kova looks for KOVA.config beside the program: run a copy placed in the example.
+cmake --build build/main -j"$(nproc 2>/dev/null || echo 2)" --target kova >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cp build/main/kova examples/hello/KOVA.config examples/hello/hello.js "$work"/
+# kova finds KOVA.config beside the program.
+cp build/main/kova examples/hello/KOVA.config examples/hello/request.txt "$work"/
+cp -r examples/hello/modules "$work"/modules
+root=$PWD
 cd "$work"
-./kova -e "main()" hello.js
+echo "=== examples/hello"
+echo "request body: $(cat request.txt)"
+echo "--- response"
+env -i PATH="$PATH" CONTENT_LENGTH="$(wc -c < request.txt)" REMOTE_ADDR=127.0.0.1 ./kova < request.txt
 echo
+echo "--- journal"
+cat journal.log
+
+# The orders example reads PostgreSQL: a throwaway cluster with its data.
+echo
+echo "=== examples/orders"
+python3 "$root/tools/example_orders.py" "$root/build/main/kova"

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev
+tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -26,7 +26,7 @@ CXX=clang++ cmake -S . -B build/fuzz -DKOVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDe
 cmake --build build/fuzz -j"$jobs"
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
-cp examples/*/*.js bench/scripts/*.js tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
+cp examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
 for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
   echo "fuzzing with $(basename "$fuzzer") for ${KOVA_FUZZ_SECONDS:-60} s"
   "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12

@@ -19,6 +19,7 @@ constexpr ClassInfo AREA_CLASSES[AREA_CLASS_COUNT + 1] = {
 namespace {
 
 constexpr int32_t CELL_PAGE_LIMIT = 4096;   // page index is 12 bits
+constexpr size_t CELL_SPACE_SIZE = size_t(CELL_PAGE_LIMIT) * CELL_PAGE_SIZE;
 constexpr uint32_t CELL_TABLE_STEP = 128;
 constexpr int32_t CLASS_PAGE_LIMIT = 4096;  // page index is 12 bits
 constexpr uint32_t CLASS_TABLE_STEP = 256;
@@ -136,7 +137,8 @@ uint8_t* start_cell_page(int32_t index) {
         if (index >= CELL_PAGE_LIMIT) raise_runtime_error(1435, "Buffer Overflow(Area DW)");
         grow_cell_table();
     }
-    auto* page = static_cast<uint8_t*>(heap_alloc(CELL_PAGE_SIZE));
+    if (a.cell_space == nullptr) a.cell_space = static_cast<uint8_t*>(heap_alloc(CELL_SPACE_SIZE));
+    uint8_t* page = a.cell_space + size_t(index) * CELL_PAGE_SIZE;
     a.cell_pages[index] = page;
     a.page_free_count[index] = 0;
     a.page_free_slot[index] = 0;
@@ -147,15 +149,12 @@ uint8_t* start_cell_page(int32_t index) {
 
 }  // namespace
 
-// Takes the highest free slot of the highest page with free cells, and
-// finds the next ones by scanning downward.
-uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out) {
+// After a cell is taken: a page with free cells left records its next
+// highest free slot, found by scanning downward; a page with none left
+// hands over to the next lower page that has some.
+void find_next_free_cell(int32_t page, int32_t slot, int32_t left) {
     AreaState& a = g_areas;
-    const int32_t page = a.highest_free_page;
-    const int32_t slot = a.page_free_slot[page];
-    uint8_t* base = a.cell_pages[page];
-    --a.total_free;
-    int32_t left = --a.page_free_count[page];
+    const uint8_t* base = a.cell_pages[page];
     if (left > 0) {
         int32_t s = slot - 1;
         while (s >= 0 && base[s * CELL_SIZE] != HEADER_FREE) --s;
@@ -176,9 +175,6 @@ uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out) {
             a.highest_free_page = p;
         }
     }
-    *page_out = page;
-    *slot_out = slot;
-    return base + slot * CELL_SIZE;
 }
 
 namespace {
@@ -439,7 +435,7 @@ void free_large(uint32_t index) {
 
 void areas_reset() {
     AreaState& a = g_areas;
-    for (uint32_t p = 0; p < a.cell_page_capacity; ++p) std::free(a.cell_pages[p]);
+    std::free(a.cell_space);
     if (a.cell_pages != initial_cell_pages) std::free(a.cell_pages);
     if (a.page_free_count != initial_page_free_count) std::free(a.page_free_count);
     if (a.page_free_slot != initial_page_free_slot) std::free(a.page_free_slot);
@@ -486,19 +482,6 @@ Value new_cell_slow(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     cell[0] = make_header(tag, initial_count);
     if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);
     return uint32_t(page) << 8 | tag << 24;
-}
-
-void free_cell(Value v) {
-    AreaState& a = g_areas;
-    Cell* cell = cell_pointer(v);
-    if (cell->header == HEADER_FREE) return;  // already free: never count it twice
-    cell->header = HEADER_FREE;
-    const int32_t page = int32_t((v >> 8) & 0xFFF);
-    const int32_t slot = int32_t(v & 0xFF);
-    if (a.page_free_count[page] == 0 || slot > a.page_free_slot[page]) a.page_free_slot[page] = slot;
-    ++a.page_free_count[page];
-    if (a.total_free == 0 || page > a.highest_free_page) a.highest_free_page = page;
-    ++a.total_free;
 }
 
 uint32_t area_alloc(size_t size, uint8_t** pointer_out) {

@@ -58,6 +58,11 @@ struct AreaState {
     bool run_mode;
 
     // cell pages
+    // Every page lies in one reservation for all 4096 of them, made with
+    // the first page: a cell's address is then the start plus its value's
+    // page and slot bits times 16. The system commits memory only where a
+    // page is used.
+    uint8_t* cell_space;
     uint8_t** cell_pages;        // page table
     int32_t* page_free_count;    // free cells per page
     int32_t* page_free_slot;     // highest free slot per page
@@ -102,7 +107,9 @@ void areas_seal();
 
 // The allocation paths that are not a plain reuse or bump.
 Value new_cell_slow(uint32_t tag, uint32_t initial_count, Cell** cell_out);
-uint8_t* take_free_cell(int32_t* page_out, int32_t* slot_out);
+// After a cell was taken from `page`, which still has free cells or is not
+// the last page with some: finds the next slot or page to take from.
+void find_next_free_cell(int32_t page, int32_t slot, int32_t left);
 
 inline Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     AreaState& a = g_areas;
@@ -110,7 +117,19 @@ inline Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     int32_t slot;
     uint8_t* cell;
     if (a.run_mode && a.total_free > 0 && a.highest_free_page >= 0) {
-        cell = take_free_cell(&page, &slot);
+        // The highest free slot of the highest page with free cells. Finding
+        // the next one is out of line, but for the most frequent case: this
+        // was the last free cell anywhere.
+        page = a.highest_free_page;
+        slot = a.page_free_slot[page];
+        cell = a.cell_pages[page] + slot * CELL_SIZE;
+        --a.total_free;
+        const int32_t left = --a.page_free_count[page];
+        if (left <= 0 && a.total_free == 0) {
+            a.highest_free_page = -1;
+        } else {
+            find_next_free_cell(page, slot, left);
+        }
     } else if (a.current_page >= a.sealed_page && a.current_page >= 0 && a.next_slot < int32_t(CELLS_PER_PAGE)) {
         page = a.current_page;
         slot = a.next_slot++;
@@ -123,8 +142,6 @@ inline Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);
     return uint32_t(slot) | uint32_t(page) << 8 | tag << 24;
 }
-
-void free_cell(Value v);
 
 // Returns an area reference; *pointer_out receives the address. Permanent
 // items are zero-filled and hold at least size + 1 bytes; class 1-14 items
@@ -147,20 +164,38 @@ inline uint8_t* area_pointer(uint32_t reference) {
            (reference & 0xFF) * (AREA_CLASSES[cls].size + 2u);
 }
 
+// The same address as cell_pages[page] + slot * 16, without the table.
 inline Cell* cell_pointer(Value v) {
-    return reinterpret_cast<Cell*>(g_areas.cell_pages[(v >> 8) & 0xFFF] + (v & 0xFF) * CELL_SIZE);
+    return reinterpret_cast<Cell*>(g_areas.cell_space + size_t(v & 0xFFFFF) * CELL_SIZE);
 }
 
 template <typename T>
 inline T* cell_as(Value v) { return reinterpret_cast<T*>(cell_pointer(v)); }
 
+inline void free_cell(Value v) {
+    AreaState& a = g_areas;
+    Cell* cell = cell_pointer(v);
+    if (cell->header == HEADER_FREE) return;  // already free: never count it twice
+    cell->header = HEADER_FREE;
+    const int32_t page = int32_t((v >> 8) & 0xFFF);
+    const int32_t slot = int32_t(v & 0xFF);
+    if (a.page_free_count[page] == 0 || slot > a.page_free_slot[page]) a.page_free_slot[page] = slot;
+    ++a.page_free_count[page];
+    if (a.total_free == 0 || page > a.highest_free_page) a.highest_free_page = page;
+    ++a.total_free;
+}
+
 // The header byte of a counted value (cell or area item); null for tags 0,
 // 4 and 15, which have no storage.
 inline uint8_t* value_header(Value v) {
     const uint32_t tag = value_tag(v);
+    // Cells are by far the most frequent: one bit test finds them.
+    constexpr uint32_t CELL_TAGS = 1u << TAG_INTEGER | 1u << TAG_DATE | 1u << TAG_FLOAT | 1u << TAG_STRING |
+                                   1u << TAG_ARRAY | 1u << TAG_KEYED | 1u << TAG_OBJECT | 1u << TAG_NODE |
+                                   1u << TAG_FUNCTION;
+    if ((CELL_TAGS >> tag) & 1) return &cell_pointer(v)->header;
     if (is_area_tag(tag)) return area_pointer(value_payload(v));
-    if (tag == TAG_NAME || tag == TAG_UNUSED || tag == TAG_IMMEDIATE) return nullptr;
-    return &cell_pointer(v)->header;
+    return nullptr;
 }
 
 // Run by release when a count reaches 0 (values.h).

@@ -48,9 +48,8 @@ inline void put(TextBuffer& buffer, const char* text, size_t length) {
 inline void put_char(TextBuffer& buffer, char c) { put(buffer, &c, 1); }
 
 void put_int(TextBuffer& buffer, int64_t n) {
-    char digits[24];
-    const int length = std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(n));
-    put(buffer, digits, static_cast<size_t>(length));
+    char digits[INTEGER_TEXT_SIZE];
+    put(buffer, digits, format_integer(n, digits));
 }
 
 void put_name(TextBuffer& buffer, uint32_t index) { put(buffer, name_text(index), name_length(index)); }
@@ -189,6 +188,23 @@ size_t format_float(double x, char* out) {
     int n = std::snprintf(out, FLOAT_TEXT_SIZE, "%.10f", x);
     size_t length = n < 0 ? 0 : (static_cast<size_t>(n) < FLOAT_TEXT_SIZE ? size_t(n) : FLOAT_TEXT_SIZE - 1);
     while (length >= 2 && out[length - 1] == '0' && out[length - 2] != '.') --length;
+    out[length] = '\0';
+    return length;
+}
+
+size_t format_integer(int64_t n, char* out) {
+    // Digits from the lowest up, on the magnitude as unsigned (which holds
+    // that of the most negative number too).
+    char reversed[INTEGER_TEXT_SIZE];
+    uint64_t magnitude = n < 0 ? 0 - static_cast<uint64_t>(n) : static_cast<uint64_t>(n);
+    size_t count = 0;
+    do {
+        reversed[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    size_t length = 0;
+    if (n < 0) out[length++] = '-';
+    while (count > 0) out[length++] = reversed[--count];
     out[length] = '\0';
     return length;
 }

@@ -61,4 +61,9 @@ struct LocalText : TextBuffer {
 inline constexpr size_t FLOAT_TEXT_SIZE = 352;
 size_t format_float(double x, char* out);
 
+// An integer's text, as "%lld" writes it, NUL-terminated. `out` must hold
+// INTEGER_TEXT_SIZE bytes; returns the length.
+inline constexpr size_t INTEGER_TEXT_SIZE = 21;
+size_t format_integer(int64_t n, char* out);
+
 }  // namespace kova

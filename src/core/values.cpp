@@ -21,20 +21,6 @@ void values_reset() {
 
 // ---- constructors ---------------------------------------------------------
 
-Value new_integer(int32_t n) {
-    Cell* cell = nullptr;
-    const Value v = new_cell(TAG_INTEGER, 0, &cell);
-    reinterpret_cast<IntegerCell*>(cell)->value = n;
-    return v;
-}
-
-Value new_float(double x) {
-    Cell* cell = nullptr;
-    const Value v = new_cell(TAG_FLOAT, 0, &cell);
-    reinterpret_cast<FloatCell*>(cell)->value = x;
-    return v;
-}
-
 Value new_string(const char* text, size_t length) {
     uint8_t* item = nullptr;
     const uint32_t reference = area_alloc(length + 12, &item);

@@ -9,8 +9,8 @@
 namespace kova {
 
 // Temporaries (count 0).
-Value new_integer(int32_t n);
-Value new_float(double x);
+inline Value new_integer(int32_t n);
+inline Value new_float(double x);
 // A string of `length` bytes: text item of length + 12 bytes, capacity
 // length + 8, NUL-terminated.
 Value new_string(const char* text, size_t length);
@@ -75,4 +75,16 @@ inline const char* string_text(Value v) {
     return reinterpret_cast<const char*>(area_pointer(cell_as<StringCell>(v)->text));
 }
 inline uint32_t string_length(Value v) { return cell_as<StringCell>(v)->length; }
+inline Value new_integer(int32_t n) {
+    Cell* cell = nullptr;
+    const Value v = new_cell(TAG_INTEGER, 0, &cell);
+    reinterpret_cast<IntegerCell*>(cell)->value = n;
+    return v;
+}
+inline Value new_float(double x) {
+    Cell* cell = nullptr;
+    const Value v = new_cell(TAG_FLOAT, 0, &cell);
+    reinterpret_cast<FloatCell*>(cell)->value = x;
+    return v;
+}
 }  // namespace kova

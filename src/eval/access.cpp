@@ -9,6 +9,7 @@
 #include "core/names.h"
 #include "core/values.h"
 #include "eval/handlers.h"
+#include "eval/scopes.h"
 
 namespace kova {
 
@@ -39,16 +40,6 @@ PairArea pairs_of(Value container) {
     }
     const KeyedCell* keyed = cell_as<KeyedCell>(container);
     return PairArea{keyed->pairs, keyed->count};
-}
-
-// The index of the pair whose key word is `key`, or -1.
-int64_t find_pair(Value container, uint32_t key) {
-    const PairArea area = pairs_of(container);
-    const uint8_t* pairs = area_pointer(area.reference);
-    for (uint32_t i = 0; i < area.count; ++i) {
-        if (load_u32(pairs + 8 * size_t(i)) == key) return i;
-    }
-    return -1;
 }
 
 // A new item of `capacity` slots of `stride` bytes holding the first `used`
@@ -123,13 +114,18 @@ Value undefined_nowhere() {
 // The pair with this key in an object or keyed array: found, created (with
 // `create`), or `undefined` living nowhere.
 Value keyed_access(Value container, uint32_t key, bool create) {
-    int64_t index = find_pair(container, key);
-    if (index < 0) {
-        if (!create) return undefined_nowhere();
-        index = add_pair(container, key);
+    const PairArea area = pairs_of(container);
+    const uint8_t* pairs = area_pointer(area.reference);
+    for (uint32_t i = 0; i < area.count; ++i) {
+        if (load_u32(pairs + 8 * size_t(i)) == key) {
+            set_location(LOCATION_PAIR, container, i);
+            return load_u32(pairs + 8 * size_t(i) + 4);
+        }
     }
-    set_location(LOCATION_PAIR, container, uint32_t(index));
-    return pair_value(container, uint32_t(index));
+    if (!create) return undefined_nowhere();
+    const uint32_t index = add_pair(container, key);
+    set_location(LOCATION_PAIR, container, index);
+    return pair_value(container, index);
 }
 
 // Appends an `undefined` element, growing the element item when it is full
@@ -214,7 +210,7 @@ Value string_character(Value string, int32_t n) {
 // result is therefore kept across the release and handed back as a
 // temporary if nothing else holds it, and a location whose container did
 // not survive is forgotten, so a store can never reach freed storage.
-Value finish_access(HeldValue& container, SavedLocation* container_location, Value result) {
+[[gnu::noinline]] Value finish_access_slow(HeldValue& container, SavedLocation* container_location, Value result) {
     const uint8_t kind = g_eval.location_kind;
     const bool inside = kind == LOCATION_ELEMENT || kind == LOCATION_PAIR || kind == LOCATION_LAST_INDEX;
     const Value located_in = g_eval.location_container;
@@ -230,6 +226,14 @@ Value finish_access(HeldValue& container, SavedLocation* container_location, Val
     }
     unhold(result);
     return result;
+}
+
+// Usually someone else holds the container too (the variable it was read
+// from), and no saved location holds anything: letting go then frees
+// nothing and the location stays good.
+inline Value finish_access(HeldValue& container, SavedLocation* container_location, Value result) {
+    if ((container_location == nullptr || !container_location->holds()) && container.drop_if_shared()) return result;
+    return finish_access_slow(container, container_location, result);
 }
 
 bool is_location_operand(Value operand) {
@@ -324,8 +328,9 @@ Value element_or_pair_value() {
         }
     } else if (g_eval.location_kind == LOCATION_PAIR) {
         const uint32_t tag = value_tag(container);
-        if ((tag == TAG_OBJECT || tag == TAG_KEYED) && is_live(container, tag) && index < pairs_of(container).count) {
-            return pair_value(container, index);
+        if ((tag == TAG_OBJECT || tag == TAG_KEYED) && is_live(container, tag)) {
+            const PairArea area = pairs_of(container);
+            if (index < area.count) return load_u32(area_pointer(area.reference) + 8 * size_t(index) + 4);
         }
     }
     return make_value(TAG_NAME, NAME_UNDEFINED);
@@ -341,8 +346,9 @@ void store_element_or_pair(Value value) {
         }
     } else if (g_eval.location_kind == LOCATION_PAIR) {
         const uint32_t tag = value_tag(container);
-        if ((tag == TAG_OBJECT || tag == TAG_KEYED) && is_live(container, tag) && index < pairs_of(container).count) {
-            slot = area_pointer(pairs_of(container).reference) + 8 * size_t(index) + 4;
+        if ((tag == TAG_OBJECT || tag == TAG_KEYED) && is_live(container, tag)) {
+            const PairArea area = pairs_of(container);
+            if (index < area.count) slot = area_pointer(area.reference) + 8 * size_t(index) + 4;
         }
     }
     if (slot == nullptr) raise_runtime_error(2000, "value_ptrのタイプ不正");
@@ -388,10 +394,47 @@ Value evaluate_target(Value target) {
 // ---- handlers ----------------------------------------------------------------------
 
 Value eval_index(Value node) {
+    const NodeCell* cell = node_cell(node);
+    const Value container_expression = cell_operand(cell, 0);
+    const Value index_expression = cell_operand(cell, 1);
+    if (value_tag(container_expression) == TAG_NAME && (container_expression & SLOT_NAME_MASK) > NAME_NAN) {
+        // An element inside an array that a variable holds, or one past its
+        // end, at an index that is a number constant or a variable: reading
+        // the index runs nothing, so the array need not be held. Anything
+        // else takes the general path (which reads both again, as
+        // harmlessly).
+        const Value* place = find_variable(container_expression & SLOT_NAME_MASK);
+        if (place != nullptr && value_tag(*place) == TAG_ARRAY) {
+            const Value array = *place;
+            Value index = index_expression;
+            if (value_tag(index_expression) == TAG_NAME && (index_expression & SLOT_NAME_MASK) > NAME_NAN) {
+                const Value* index_place = find_variable(index_expression & SLOT_NAME_MASK);
+                index = index_place != nullptr ? *index_place : 0;
+            }
+            if (value_tag(index) == TAG_INTEGER) {
+                const int32_t n = integer_value(index);
+                const uint32_t count = cell_as<ArrayCell>(array)->count;
+                if (n >= 0 && uint32_t(n) <= count) {
+                    if (uint32_t(n) < count) {
+                        take_create_missing();
+                        set_location(LOCATION_ELEMENT, array, uint32_t(n));
+                        return element_value(array, uint32_t(n));
+                    }
+                    if (take_create_missing()) {
+                        // A store one past the end appends.
+                        const uint32_t at = append_element(array);
+                        set_location(LOCATION_ELEMENT, array, at);
+                        return element_value(array, at);
+                    }
+                    return undefined_nowhere();
+                }
+            }
+        }
+    }
     const bool create = take_create_missing();
-    HeldValue container(evaluate_located(operand(node, 0)));
+    HeldValue container(evaluate_located(container_expression));
     SavedLocation container_location;
-    const Value index = evaluate(operand(node, 1));
+    const Value index = evaluate(index_expression);
     const Value c = container.get();
     const uint32_t container_tag = value_tag(c);
     Value result = 0;
@@ -458,10 +501,43 @@ Value eval_index(Value node) {
 }
 
 Value eval_member(Value node) {
+    const NodeCell* cell = node_cell(node);
+    const Value container_expression = cell_operand(cell, 0);
+    const uint32_t name = value_payload(cell_operand(cell, 1));
+    if (value_tag(container_expression) == TAG_NAME && (container_expression & SLOT_NAME_MASK) > NAME_NAN &&
+        name != NAME_LENGTH) {
+        // A property of an object that a variable holds: the variable keeps
+        // the object alive for the whole access, so it need not be held.
+        if (const Value* place = find_variable(container_expression & SLOT_NAME_MASK)) {
+            if (value_tag(*place) == TAG_OBJECT) return keyed_access(*place, make_value(TAG_NAME, name), take_create_missing());
+        }
+    }
     const bool create = take_create_missing();
-    HeldValue container(evaluate_located(operand(node, 0)));
+    if (name == NAME_LENGTH) {
+        // The length is computed, not stored: assigning to it changes
+        // nothing. It is read at once, so the container need not be held.
+        const Value c = evaluate_located(container_expression);
+        int32_t length = 0;
+        switch (value_tag(c)) {
+            case TAG_NAME: length = static_cast<int32_t>(name_length(value_payload(c))); break;
+            case TAG_STRING: length = static_cast<int32_t>(string_length(c)); break;
+            case TAG_ARRAY: length = static_cast<int32_t>(cell_as<ArrayCell>(c)->count); break;
+            case TAG_KEYED: length = static_cast<int32_t>(cell_as<KeyedCell>(c)->count); break;
+            case TAG_OBJECT: length = cell_as<ObjectCell>(c)->count; break;
+            case TAG_ERROR:
+                release_if_temporary(c);
+                raise_runtime_error(2035, "ステートメント不正(key/method)");
+            default:
+                set_location_none();
+                release_if_temporary(c);
+                return make_value(TAG_NAME, NAME_UNDEFINED);
+        }
+        set_location_none();
+        release_if_temporary(c);
+        return new_integer(length);
+    }
+    HeldValue container(evaluate_located(container_expression));
     const Value c = container.get();
-    const uint32_t name = value_payload(operand(node, 1));
     const uint32_t tag = value_tag(c);
     Value result = 0;
 
@@ -477,29 +553,6 @@ Value eval_member(Value node) {
             raise_runtime_error(2035, "ステートメント不正(key/method)");
         }
         set_location_none();
-    } else if (name == NAME_LENGTH) {
-        // The length is computed, not stored: assigning to it changes nothing.
-        switch (tag) {
-            case TAG_NAME:
-                result = new_integer(static_cast<int32_t>(name_length(value_payload(c))));
-                break;
-            case TAG_STRING:
-                result = new_integer(static_cast<int32_t>(string_length(c)));
-                break;
-            case TAG_ARRAY:
-                result = new_integer(static_cast<int32_t>(cell_as<ArrayCell>(c)->count));
-                break;
-            case TAG_KEYED:
-                result = new_integer(static_cast<int32_t>(cell_as<KeyedCell>(c)->count));
-                break;
-            case TAG_OBJECT:
-                result = new_integer(cell_as<ObjectCell>(c)->count);
-                break;
-            default:
-                result = make_value(TAG_NAME, NAME_UNDEFINED);
-                break;
-        }
-        set_location_none();
     } else if (tag == TAG_OBJECT) {
         result = keyed_access(c, make_value(TAG_NAME, name), create);
     } else if (tag == TAG_REGEX) {
@@ -510,18 +563,88 @@ Value eval_member(Value node) {
     return finish_access(container, nullptr, result);
 }
 
-Value eval_assign(Value node) {
-    HeldValue value(evaluate(operand(node, 1)));
-    const Value old = evaluate_target(operand(node, 0));
+namespace {
+
+// `=` through evaluate_target, for the targets the shortcuts below do not
+// take; the value is already evaluated.
+Value assign_through_target(Value target, Value value) {
+    HeldValue held(value);
+    const Value old = evaluate_target(target);
     if (g_eval.const_read) raise_runtime_error(2320, "オペレーション不正");
     if (g_eval.location_kind == LOCATION_NONE) {
         release_if_temporary(old);
-        return value.hand_over();
+        return held.hand_over();
     }
     // A value computed for the target (a lastIndex read) is nobody's.
     release_if_temporary(old);
-    store_at_location(value.get());
-    return value.hand_over();
+    store_at_location(held.get());
+    return held.hand_over();
+}
+
+// Stores through a place the location register names, as
+// store_at_location does once the target has been read. (The old value is
+// held by its place; were its count 0, release would free it just as the
+// release_if_temporary of the general path does.)
+inline void store_into(Value* place, Value value) {
+    const Value old = *place;
+    retain(value);
+    *place = value;
+    release(old);
+}
+
+}  // namespace
+
+// Two targets are stored to directly, without holding the value: a
+// variable that exists, and an existing property of an object a variable
+// holds. Finding them runs nothing that could raise an error or let go of
+// the value. Everything else goes through evaluate_target.
+Value eval_assign(Value node) {
+    const NodeCell* cell = node_cell(node);
+    const Value target = cell_operand(cell, 0);
+    if (value_tag(target) == TAG_NAME && (target & SLOT_NAME_MASK) > NAME_NAN) {
+        const Value value = evaluate(cell_operand(cell, 1));
+        if (Value* place = find_variable(target & SLOT_NAME_MASK)) {
+            if (g_eval.const_read) {
+                release_if_temporary(value);
+                raise_runtime_error(2320, "オペレーション不正");
+            }
+            store_into(place, value);
+            return value;
+        }
+        return assign_through_target(target, value);  // a name met for the first time becomes a global
+    }
+    const NodeCell* member = value_tag(target) == TAG_NODE ? node_cell(target) : nullptr;
+    if (member != nullptr && member->operation == NODE_MEMBER) {
+        const Value container_expression = cell_operand(member, 0);
+        const uint32_t name = value_payload(cell_operand(member, 1));
+        if (value_tag(container_expression) == TAG_NAME && (container_expression & SLOT_NAME_MASK) > NAME_NAN &&
+            name != NAME_LENGTH) {
+            const Value value = evaluate(cell_operand(cell, 1));
+            // Member access is not a kind the debugger stops at; its
+            // position is noted as evaluating it would.
+            note_position(member);
+            if (const Value* place = find_variable(container_expression & SLOT_NAME_MASK)) {
+                const Value object = *place;
+                if (value_tag(object) == TAG_OBJECT) {
+                    const ObjectCell* object_cell = cell_as<ObjectCell>(object);
+                    uint8_t* pairs = area_pointer(object_cell->pairs);
+                    const uint32_t key = make_value(TAG_NAME, name);
+                    for (uint32_t i = 0; i < object_cell->count; ++i) {
+                        if (load_u32(pairs + 8 * size_t(i)) != key) continue;
+                        set_location(LOCATION_PAIR, object, i);
+                        uint8_t* slot = pairs + 8 * size_t(i) + 4;
+                        const Value old = load_u32(slot);
+                        retain(value);
+                        store_u32(slot, value);
+                        release(old);
+                        return value;
+                    }
+                }
+            }
+            return assign_through_target(target, value);
+        }
+    }
+    return assign_through_target(target, evaluate(cell_operand(cell, 1)));
 }
 
 }  // namespace kova

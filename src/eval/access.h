@@ -64,6 +64,8 @@ public:
         g_eval.const_read = false;
     }
     uint8_t kind() const { return kind_; }
+    // Whether it holds a reference to a container.
+    bool holds() const { return held_; }
     // Lets the container go now rather than at the end of the scope.
     void drop() {
         if (held_) release(container_);
@@ -94,6 +96,17 @@ public:
         value_ = NOT_HELD;
         unhold(v);
         return v;
+    }
+    // Releases the reference now when that cannot free the value (someone
+    // else holds it too, or it has no count); false leaves it held.
+    bool drop_if_shared() {
+        uint8_t* header = value_header(value_);
+        if (header != nullptr && *header < HEADER_PERMANENT) {
+            if (*header < 32) return false;
+            *header = uint8_t(*header - 16);
+        }
+        value_ = NOT_HELD;
+        return true;
     }
     // Releases the reference now (which may free the value).
     void drop() {

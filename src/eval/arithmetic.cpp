@@ -3,7 +3,6 @@
 // dotted numeric string) takes part.
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,9 +35,16 @@ inline double number_of(Value v) { return value_tag(v) == TAG_INTEGER ? integer_
 // text. `out` holds FLOAT_TEXT_SIZE bytes.
 size_t number_text(Value v, char* out) {
     if (value_tag(v) == TAG_INTEGER) {
-        return static_cast<size_t>(std::snprintf(out, FLOAT_TEXT_SIZE, "%d", integer_of(v)));
+        return format_integer(integer_of(v), out);
     }
     return format_float(float_of(v), out);
+}
+
+// An integer result in a temporary cell an operator owns (0: none), or a new one.
+inline Value integer_result(Value spare, int32_t n) {
+    if (spare == 0) return new_integer(n);
+    cell_as<IntegerCell>(spare)->value = n;
+    return spare;
 }
 
 // ---- numeric operands -----------------------------------------------------------------
@@ -166,42 +172,43 @@ enum SumKind : uint8_t { SUM_INTEGER, SUM_FLOAT, SUM_TEXT, SUM_NAME, SUM_OTHER }
 
 }  // namespace
 
-// Folded left to right. Each operand is reduced to a number or appended to
-// the text as soon as it is read, so nothing evaluated later can change it.
-Value eval_add(Value node) {
-    const uint32_t n = operand_count(node);
-    const Value first = evaluate(operand(node, 0));
-    if (n < 2) return first;
+namespace {
 
+// The fold from operand `next` on. With `next` 0, `pending` is the first
+// operand; otherwise the operands before `next` summed to the integer
+// `integer` and `pending` is operand `next`, evaluated.
+Value add_fold(const NodeCell* cell, uint32_t n, uint32_t next, int32_t integer, Value pending) {
     LocalText<ADD_TEXT_INLINE> text;
-    SumKind kind = SUM_OTHER;
-    int32_t integer = 0;
+    SumKind kind = SUM_INTEGER;
     double real = 0.0;
     uint32_t name = 0;
-    switch (value_tag(first)) {
-        case TAG_INTEGER:
-            kind = SUM_INTEGER;
-            integer = integer_of(first);
-            break;
-        case TAG_FLOAT:
-            kind = SUM_FLOAT;
-            real = float_of(first);
-            break;
-        case TAG_STRING:
-            kind = SUM_TEXT;
-            append_text_bytes(text, string_text(first), string_length(first));
-            break;
-        case TAG_NAME:
-            kind = SUM_NAME;
-            name = value_payload(first);
-            break;
-        default:
-            break;
+    if (next == 0) {
+        kind = SUM_OTHER;
+        switch (value_tag(pending)) {
+            case TAG_INTEGER:
+                kind = SUM_INTEGER;
+                integer = integer_of(pending);
+                break;
+            case TAG_FLOAT:
+                kind = SUM_FLOAT;
+                real = float_of(pending);
+                break;
+            case TAG_STRING:
+                kind = SUM_TEXT;
+                append_text_bytes(text, string_text(pending), string_length(pending));
+                break;
+            case TAG_NAME:
+                kind = SUM_NAME;
+                name = value_payload(pending);
+                break;
+            default:
+                break;
+        }
+        release_if_temporary(pending);
     }
-    release_if_temporary(first);
 
-    for (uint32_t i = 1; i < n; ++i) {
-        const Value right = evaluate(operand(node, i));
+    for (uint32_t i = next == 0 ? 1 : next; i < n; ++i) {
+        const Value right = i == next ? pending : evaluate(cell_operand(cell, i));
         const uint32_t tag = value_tag(right);
         switch (kind) {
             case SUM_INTEGER:
@@ -212,9 +219,8 @@ Value eval_add(Value node) {
                     real = static_cast<double>(integer) + float_of(right);
                 } else if (tag == TAG_STRING) {
                     kind = SUM_TEXT;
-                    char digits[16];
-                    const int length = std::snprintf(digits, sizeof digits, "%d", integer);
-                    append_text_bytes(text, digits, static_cast<size_t>(length));
+                    char digits[INTEGER_TEXT_SIZE];
+                    append_text_bytes(text, digits, format_integer(integer, digits));
                     append_text_bytes(text, string_text(right), string_length(right));
                 } else {
                     add_type_error(right);
@@ -268,6 +274,46 @@ Value eval_add(Value node) {
         case SUM_FLOAT: return new_float(real);
         default: return new_string(text.data, text.length);
     }
+}
+
+}  // namespace
+
+// Folded left to right. Each operand is reduced to a number or appended to
+// the text as soon as it is read, so nothing evaluated later can change it.
+// A run of integers is summed here, keeping a temporary operand's cell for
+// the result as the chains do; the first operand of another kind hands the
+// fold over to add_fold.
+Value eval_add(Value node) {
+    const NodeCell* cell = node_cell(node);
+    const uint32_t n = cell_operand_count(cell);
+    const Value head = cell_operand(cell, 0);
+    const Value first = evaluate_operand(head);
+    if (n < 2) return first;
+    if (value_tag(first) != TAG_INTEGER) return add_fold(cell, n, 0, 0, first);
+    int32_t sum = integer_value(first);
+    Value spare = may_yield_temporary(head) && is_temporary_number(first) ? first : 0;
+    for (uint32_t i = 1; i < n; ++i) {
+        const Value expression = cell_operand(cell, i);
+        Value right = expression;
+        if (value_tag(expression) != TAG_INTEGER) {
+            if (spare != 0) free_cell(spare);
+            spare = 0;
+            right = evaluate_operand(expression);
+        }
+        if (value_tag(right) != TAG_INTEGER) {
+            if (spare != 0) free_cell(spare);
+            return add_fold(cell, n, i, sum, right);
+        }
+        sum = wrapping_add(sum, integer_value(right));
+        if (may_yield_temporary(expression) && is_temporary_number(right)) {
+            if (spare == 0) {
+                spare = right;
+            } else {
+                free_cell(right);
+            }
+        }
+    }
+    return integer_result(spare, sum);
 }
 
 // ---- += ----------------------------------------------------------------------------------
@@ -332,18 +378,111 @@ Value eval_add_assign(Value node) {
 
 // ---- - * / % ** ---------------------------------------------------------------------------
 
-Value eval_arithmetic(Value node) {
-    const uint32_t kind = node_kind(node);
-    const uint32_t n = operand_count(node);
-    Number acc = evaluate_number(node, 0);
-    bool is_float = acc.is_float;
-    double x = acc.value;
-    for (uint32_t i = 1; i < n; ++i) {
-        const Number y = evaluate_number(node, i);
+namespace {
+
+// One step of a chain on two integers, taken in integers when that gives
+// exactly what the double-precision step gives: a result that is an
+// integer within 32 bits (sums, differences and products of 32-bit
+// integers are exact in a double, and a quotient rounded to a double never
+// crosses an integer) and not a negative zero, which a float met later in
+// the chain would still show. A division with a remainder is taken only as
+// the chain's last step, where the result is truncated anyway. Every other
+// step (a result beyond 32 bits, a zero divisor, powers) is left to the
+// double path, which then starts from the same value.
+inline bool integer_step(uint32_t kind, int32_t a, int32_t b, bool last, int32_t* out) {
+    int64_t r;
+    switch (kind) {
+        case NODE_SUBTRACT:
+        case NODE_SUBTRACT_ASSIGN:
+            r = int64_t(a) - b;
+            break;
+        case NODE_MULTIPLY:
+        case NODE_MULTIPLY_ASSIGN:
+            r = int64_t(a) * b;
+            if (r == 0 && (a < 0 || b < 0) && !last) return false;
+            break;
+        case NODE_DIVIDE:
+        case NODE_DIVIDE_ASSIGN:
+            // -2147483648 / -1 does not fit (and would trap in 32 bits).
+            if (b == 0 || (b == -1 && a == INT32_MIN)) return false;
+            r = a / b;
+            if (!last && (a % b != 0 || (a == 0 && b < 0))) return false;
+            break;
+        case NODE_REMAINDER:
+        case NODE_REMAINDER_ASSIGN: {
+            if (b == 0) return false;
+            int32_t m = b == -1 ? 0 : a % b;  // any % -1 is 0, and -2147483648 % -1 would trap
+            if (m != 0 && (m < 0) != (b < 0)) m += b;
+            r = m;
+            break;
+        }
+        default:
+            return false;
+    }
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    *out = static_cast<int32_t>(r);
+    return true;
+}
+
+// The rest of a chain in double precision, from operand `next` on; the
+// operand before it is already evaluated (`pending`, not yet converted).
+Value double_chain(uint32_t kind, const NodeCell* cell, uint32_t n, uint32_t next, double x, bool is_float,
+                   Value pending) {
+    const Number first = to_number(pending);
+    release_if_temporary(pending);
+    if (next == 0) {
+        x = first.value;
+        is_float = first.is_float;
+    } else {
+        is_float = is_float || first.is_float;
+        x = apply(kind, x, first.value);
+    }
+    for (uint32_t i = next + 1; i < n; ++i) {
+        const Value v = evaluate(cell_operand(cell, i));
+        const Number y = to_number(v);
+        release_if_temporary(v);
         is_float = is_float || y.is_float;
         x = apply(kind, x, y.value);
     }
     return number_result(x, is_float);
+}
+
+}  // namespace
+
+// Integer operands are folded in integers while that is exact. A
+// temporary operand's cell is kept to hold the result, but only while
+// nothing that could raise an error runs: an operand that is a node or a
+// name is evaluated after the kept cell has been let go.
+Value eval_arithmetic(Value node) {
+    const NodeCell* cell = node_cell(node);
+    const uint32_t kind = cell->operation;
+    const uint32_t n = cell_operand_count(cell);
+    const Value head = cell_operand(cell, 0);
+    const Value first = evaluate_operand(head);
+    if (value_tag(first) != TAG_INTEGER || n < 2) return double_chain(kind, cell, n, 0, 0.0, false, first);
+    int32_t acc = integer_value(first);
+    Value spare = may_yield_temporary(head) && is_temporary_number(first) ? first : 0;
+    for (uint32_t i = 1; i < n; ++i) {
+        const Value expression = cell_operand(cell, i);
+        Value right = expression;
+        if (value_tag(expression) != TAG_INTEGER) {
+            if (spare != 0) free_cell(spare);
+            spare = 0;
+            right = evaluate_operand(expression);
+        }
+        if (value_tag(right) != TAG_INTEGER || !integer_step(kind, acc, integer_value(right), i + 1 == n, &acc)) {
+            if (spare != 0) free_cell(spare);
+            return double_chain(kind, cell, n, i, acc, false, right);
+        }
+        if (may_yield_temporary(expression) && is_temporary_number(right)) {
+            if (spare == 0) {
+                spare = right;
+            } else {
+                free_cell(right);
+            }
+        }
+    }
+    return integer_result(spare, acc);
 }
 
 // The value is read first, then the target.

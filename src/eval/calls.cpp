@@ -55,8 +55,6 @@ FunctionShape shape_of(Value function) {
     return FunctionShape{cell->parameter_count, cell->local_count, cell->body, cell->names};
 }
 
-Value name_entry(const FunctionShape& shape, uint32_t i) { return load_u32(area_pointer(shape.names) + 4 * size_t(i)); }
-
 // An argument's evaluation left slots of its own behind (a `var` run by an
 // `eval` text): they belong to the caller, so they move below the waiting
 // argument slots, which stay together at the top.
@@ -89,22 +87,26 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
     g_eval.variable_count = shape.variables;
 
     // Parameters in order; a default is evaluated only when its argument is
-    // missing or undefined, and sees the parameters named before it.
-    for (uint32_t i = 0; i < shape.parameters; ++i) {
-        const Value entry = name_entry(shape, i);
-        uint32_t name = entry & SLOT_NAME_MASK;
-        if (value_tag(entry) == TAG_NODE) {
-            name = operand(entry, 0) & SLOT_NAME_MASK;
-            if (g_eval.locals[first + i].value == NAME_UNDEFINED) {
-                const Value value = evaluate(operand(entry, 1));
-                retain(value);
-                g_eval.locals[first + i].value = value;
+    // missing or undefined, and sees the parameters named before it. The
+    // name item belongs to the function, which the caller holds.
+    if (shape.parameters + shape.variables != 0) {
+        const uint8_t* names = area_pointer(shape.names);
+        for (uint32_t i = 0; i < shape.parameters; ++i) {
+            const Value entry = load_u32(names + 4 * size_t(i));
+            uint32_t name = entry & SLOT_NAME_MASK;
+            if (value_tag(entry) == TAG_NODE) {
+                name = operand(entry, 0) & SLOT_NAME_MASK;
+                if (g_eval.locals[first + i].value == NAME_UNDEFINED) {
+                    const Value value = evaluate(operand(entry, 1));
+                    retain(value);
+                    g_eval.locals[first + i].value = value;
+                }
             }
+            g_eval.locals[first + i].name = name;
         }
-        g_eval.locals[first + i].name = name;
-    }
-    for (uint32_t i = 0; i < shape.variables; ++i) {
-        push_slot(name_entry(shape, shape.parameters + i) & SLOT_NAME_MASK, NAME_UNDEFINED);
+        for (uint32_t i = 0; i < shape.variables; ++i) {
+            push_slot(load_u32(names + 4 * size_t(shape.parameters + i)) & SLOT_NAME_MASK, NAME_UNDEFINED);
+        }
     }
     if (this_value != NO_THIS) {
         retain(this_value);
@@ -112,7 +114,7 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
     }
 
     push_frame(FRAME_CALL);
-    release_if_temporary(evaluate(shape.body));
+    run_body(shape.body);
 
     Value result = NAME_UNDEFINED;
     *returned = g_eval.completion == COMPLETION_RETURN;
@@ -128,19 +130,21 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
 }
 
 // A function call: the arguments up to the parameter count are evaluated
-// (in the caller's scope), the rest are not evaluated at all.
+// (in the caller's scope), the rest are not evaluated at all. The argument
+// item belongs to the call node, which stays where it is.
 Value call_with_argument_list(Value function, uint32_t argument_item) {
     // Held for the call: the body may assign the variable the function came from.
     retain(function);
     const uint32_t parameters = cell_as<FunctionCell>(function)->parameter_count;
-    const uint32_t count = argument_list_count(argument_item);
+    const uint8_t* arguments = area_pointer(argument_item);
+    const uint32_t count = load_u32(arguments);
     const uint32_t given = count < parameters ? count : parameters;
 
     if (g_eval.top + given + 1 >= g_eval.capacity) ensure_local_capacity(given + 1);
     uint32_t first = g_eval.top + 1;
     for (uint32_t i = 0; i < given; ++i) {
         const uint32_t waiting_top = g_eval.top;
-        const Value value = evaluate(argument_list_item(argument_item, i));
+        const Value value = evaluate(load_u32(arguments + 4 * (size_t(i) + 1)));
         retain(value);
         if (g_eval.top != waiting_top) first = move_caller_slots_below(first, waiting_top);
         push_slot(UNNAMED, value);

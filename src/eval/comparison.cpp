@@ -60,24 +60,28 @@ bool ordered(uint32_t kind, double a, double b) {
     }
 }
 
+// A number on the left: only its value matters, so the left operand need
+// not be kept while the right one is evaluated.
+bool compare_number(uint32_t kind, double a, Value right) {
+    const uint32_t rt = value_tag(right);
+    if (is_number_tag(rt)) return ordered(kind, a, number_of(right));
+    if (rt == TAG_STRING) {
+        double b = 0.0;
+        // A string that is not a number equals no number (so != holds).
+        if (!string_as_number(right, &b)) return kind == NODE_NOT_EQUAL;
+        return ordered(kind, a, b);
+    }
+    // A number and any other kind are never the same handle.
+    return kind == NODE_NOT_EQUAL;
+}
+
 bool compare(uint32_t kind, Value left, Value right) {
     const uint32_t lt = value_tag(left);
     const uint32_t rt = value_tag(right);
-    if (is_number_tag(lt) && is_number_tag(rt)) return ordered(kind, number_of(left), number_of(right));
-    if ((is_number_tag(lt) && rt == TAG_STRING) || (lt == TAG_STRING && is_number_tag(rt))) {
+    if (lt == TAG_STRING && is_number_tag(rt)) {
         double a = 0.0;
-        double b = 0.0;
-        bool numeric;
-        if (lt == TAG_STRING) {
-            numeric = string_as_number(left, &a);
-            b = number_of(right);
-        } else {
-            a = number_of(left);
-            numeric = string_as_number(right, &b);
-        }
-        // A string that is not a number equals no number (so != holds).
-        if (!numeric) return kind == NODE_NOT_EQUAL;
-        return ordered(kind, a, b);
+        if (!string_as_number(left, &a)) return kind == NODE_NOT_EQUAL;
+        return ordered(kind, a, number_of(right));
     }
     if (lt == TAG_STRING && rt == TAG_STRING) {
         const int c = compare_texts(left, right);
@@ -89,14 +93,54 @@ bool compare(uint32_t kind, Value left, Value right) {
     return kind == NODE_NOT_EQUAL ? !same : same;
 }
 
+// Integers compare exactly as their doubles do.
+inline bool ordered_integers(uint32_t kind, int32_t a, int32_t b) {
+    switch (kind) {
+        case NODE_EQUAL: return a == b;
+        case NODE_NOT_EQUAL: return a != b;
+        case NODE_GREATER_OR_EQUAL: return a >= b;
+        case NODE_GREATER: return a > b;
+        case NODE_LESS_OR_EQUAL: return a <= b;
+        default: return a < b;
+    }
+}
+
 }  // namespace
 
-// The left operand is held while the right one is evaluated, which may
-// assign to the variable it came from.
+// A number on the left is read and let go at once. Any other left operand
+// is held while the right one is evaluated, which may assign to the
+// variable it came from.
 Value eval_compare(Value node) {
-    const HeldValue left(evaluate(operand(node, 0)));
-    const Value right = evaluate(operand(node, 1));
-    const bool result = compare(node_kind(node), left.get(), right);
+    const NodeCell* cell = node_cell(node);
+    const uint32_t kind = cell->operation;
+    const Value head = cell_operand(cell, 0);
+    const Value left = evaluate_operand(head);
+    const uint32_t lt = value_tag(left);
+    if (is_number_tag(lt)) {
+        const Value expression = cell_operand(cell, 1);
+        if (lt == TAG_INTEGER) {
+            const int32_t a = integer_value(left);
+            if (may_yield_temporary(head)) release_if_temporary(left);
+            const Value right = evaluate_operand(expression);
+            bool result;
+            if (value_tag(right) == TAG_INTEGER) {
+                result = ordered_integers(kind, a, integer_value(right));
+            } else {
+                result = compare_number(kind, a, right);
+            }
+            if (may_yield_temporary(expression)) release_if_temporary(right);
+            return truth(result);
+        }
+        const double a = cell_as<FloatCell>(left)->value;
+        if (may_yield_temporary(head)) release_if_temporary(left);
+        const Value right = evaluate_operand(expression);
+        const bool result = compare_number(kind, a, right);
+        if (may_yield_temporary(expression)) release_if_temporary(right);
+        return truth(result);
+    }
+    const HeldValue held(left);
+    const Value right = evaluate(cell_operand(cell, 1));
+    const bool result = compare(kind, left, right);
     release_if_temporary(right);
     return truth(result);
 }

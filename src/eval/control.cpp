@@ -19,14 +19,16 @@ constexpr uint32_t CALL_BIT = frame_bit(FRAME_CALL);
 constexpr uint32_t TRY_BIT = frame_bit(FRAME_TAKES_ERRORS);
 constexpr uint32_t SWITCH_BIT = frame_bit(FRAME_SWITCH);
 
+// Comparisons and the logical operators yield the constants true and
+// false, which need neither a truth test nor a release.
 bool condition_holds(Value expression) {
     const Value value = evaluate(expression);
+    if (value == NAME_TRUE) return true;
+    if (value == NAME_FALSE) return false;
     const bool holds = is_truthy(value);
     release_if_temporary(value);
     return holds;
 }
-
-void run_statement(Value statement) { release_if_temporary(evaluate(statement)); }
 
 // After a loop body: true when the loop must end. A `break` or `continue`
 // meant for this loop is taken here; a `return` goes on outward.
@@ -196,7 +198,7 @@ Value eval_while(Value node) {
     const uint32_t saved_frames = g_eval.frame_count;
     push_frame(FRAME_LOOP);
     while (condition_holds(condition)) {
-        run_statement(body);
+        run_body(body);
         if (loop_should_end()) break;
     }
     pop_slots_to(saved_top);
@@ -211,7 +213,7 @@ Value eval_do_while(Value node) {
     const uint32_t saved_frames = g_eval.frame_count;
     push_frame(FRAME_LOOP);
     do {
-        run_statement(body);
+        run_body(body);
         if (loop_should_end()) break;
     } while (condition_holds(condition));
     pop_slots_to(saved_top);
@@ -233,11 +235,9 @@ Value eval_for(Value node) {
     push_frame(FRAME_LOOP);
     for (uint32_t i = 0; i < initialisers; ++i) run_statement(load_u32(list + 4 * i));
     while (condition_holds(condition)) {
-        run_statement(body);
+        run_body(body);
         if (loop_should_end()) break;
-        for (uint32_t i = 0; i < steps; ++i) {
-            run_statement(load_u32(area_pointer(operand(node, 0)) + 4 * (initialisers + 1 + i)));
-        }
+        for (uint32_t i = 0; i < steps; ++i) run_statement(load_u32(list + 4 * (initialisers + 1 + i)));
     }
     pop_slots_to(saved_top);
     --g_eval.block_depth;
@@ -278,7 +278,7 @@ Value eval_for_each(Value node) {
         const Value item = loop_item(iterated, of, i, &ended);
         if (ended) break;
         store_loop_variable(kind, index, item);
-        run_statement(body);
+        run_body(body);
         if (loop_should_end()) break;
     }
     release(iterated);

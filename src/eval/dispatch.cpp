@@ -75,20 +75,24 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 186: return eval_integer;
         case 187: return eval_float;
         case 189: return eval_array;
-        case 162: case 163: case 164: case 165: case 166: case 167: case 168: case 169: case 171:
-        case 173: case 174: case 175: case 176: case 177: case 178: case 180: case 181: case 182:
-        case 185: case 191: case 192: case 193: case 194:
+        case 169: return eval_send_to_front;
+        case 191: return eval_alert_to_front;
+        case 162: return eval_select;
+        case 163: return eval_select_hash;
+        case 164: return eval_select_to_front;
+        case 165: return eval_select_hash_to_front;
+        case 166: return eval_execute;
+        case 167: return eval_open_db;
+        case 168: return eval_select_exists;
+        case 180: return eval_close_db;
+        case 181: return eval_select_into;
+        case 192: return eval_record_map;
+        case 193: return eval_record_hash;
+        case 194: return eval_sql_aggregate;
+        case 171: case 173: case 174: case 175: case 176: case 177: case 178: case 182: case 185:
             return eval_not_built;
         default: return eval_reserved;
     }
-}
-
-void grow_frames() {
-    const uint32_t capacity = g_eval.frame_capacity + FRAME_STEP;
-    auto* frames = static_cast<uint8_t*>(std::realloc(g_eval.frames, capacity));
-    if (frames == nullptr) raise_runtime_error(1400, "メモリ領域を取得できません");
-    g_eval.frames = frames;
-    g_eval.frame_capacity = capacity;
 }
 
 bool has_something_to_evaluate(Value v);
@@ -189,9 +193,12 @@ void eval_reset() {
     calls_reset();
 }
 
-void push_frame(uint8_t kind) {
-    if (g_eval.frame_count == g_eval.frame_capacity) grow_frames();
-    g_eval.frames[g_eval.frame_count++] = kind;
+void grow_frames() {
+    const uint32_t capacity = g_eval.frame_capacity + FRAME_STEP;
+    auto* frames = static_cast<uint8_t*>(std::realloc(g_eval.frames, capacity));
+    if (frames == nullptr) raise_runtime_error(1400, "メモリ領域を取得できません");
+    g_eval.frames = frames;
+    g_eval.frame_capacity = capacity;
 }
 
 int find_frame(uint32_t mask, uint32_t from) {
@@ -226,8 +233,6 @@ bool is_truthy(Value v) {
             return true;
     }
 }
-
-Value evaluate_name(Value name) { return read_variable(name & SLOT_NAME_MASK); }
 
 // Evaluating a composite literal always yields a new composite: a script
 // that changes the result (a.push(1)) must not change the literal, or every
@@ -309,6 +314,7 @@ Value eval_conditional(Value node) {
 
 Value eval_group(Value node) {
     const uint32_t count = operand_count(node);
+    if (count == 1) return evaluate(operand(node, 0));  // parentheses around one expression
     Value result = NAME_UNDEFINED;
     for (uint32_t i = 0; i < count; ++i) {
         if (i > 0) release_if_temporary(result);

@@ -11,10 +11,13 @@
 // whether a construct that takes it encloses it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "core/areas.h"
 #include "core/errors.h"
+#include "core/names.h"
 #include "core/value.h"
 #include "parser/declarations.h"
 #include "parser/node_kinds.h"
@@ -83,6 +86,11 @@ struct EvalState {
 
     // the debugger's restricted table is in use
     bool restricted;
+
+    // set by run_statement to a postfix ++ or -- node whose value it will
+    // drop; eval_increment reads and clears it before anything else, and
+    // takes it only for that very node
+    Value unused_value_node;
 };
 
 extern EvalState g_eval;
@@ -96,30 +104,72 @@ extern NodeHandler g_node_handlers[HANDLER_TABLE_SIZE];
 extern NodeHandler g_restricted_handlers[HANDLER_TABLE_SIZE];
 void eval_init_handlers();
 
-Value evaluate_name(Value name);
+// Variable lookup (scopes.cpp): the value of a name, its place in the
+// location register.
+Value read_variable(uint32_t name);
 Value evaluate_composite(Value literal);
 Value expand_template(Value string);
 [[noreturn]] void raise_not_evaluable(Value v);
 
+// Finds a variable as read_variable does and sets the location register;
+// returns the place of its value, or null when the name is nowhere (then
+// nothing is set and no global is made). The place is good until the
+// local stack or the global table grows.
+inline Value* find_variable(uint32_t name) {
+    // Locals are visible inside an open block, and inside a call (so that a
+    // default parameter sees the parameters before it).
+    if ((g_eval.block_depth > 0 || g_eval.call_depth > 0) && g_eval.top > 0) {
+        const uint32_t bottom = g_eval.frame_base > 0 ? g_eval.frame_base : 1;
+        Slot* const locals = g_eval.locals;
+        for (uint32_t i = g_eval.top; i >= bottom; --i) {
+            Slot& slot = locals[i];
+            if ((slot.name & SLOT_NAME_MASK) == name) {
+                g_eval.location_kind = LOCATION_LOCAL;
+                g_eval.location_index = i;
+                g_eval.const_read = (slot.name & SLOT_CONST_FLAG) != 0;
+                return &slot.value;
+            }
+        }
+    }
+    GlobalSlot* const globals = g_globals.slots;
+    for (uint32_t i = g_globals.count; i-- > 0;) {
+        GlobalSlot& slot = globals[i];
+        if ((slot.name & SLOT_NAME_MASK) == name) {
+            g_eval.location_kind = LOCATION_GLOBAL;
+            g_eval.location_index = i;
+            g_eval.const_read = (slot.name & SLOT_CONST_FLAG) != 0;
+            return &slot.value;
+        }
+    }
+    return nullptr;
+}
+
 // Templates carry the flag word 0x8000 in bytes 2-3 of their string cell.
 inline bool is_template_string(Value v) { return (cell_as<StringCell>(v)->zero[2] & 0x80) != 0; }
+
+// The line (bits 0-15) and column (bits 16-30) of a position word land in
+// the adjacent 16-bit fields of the error state with one store.
+static_assert(offsetof(ErrorState, column) == offsetof(ErrorState, line) + 2);
+
+// Records the node about to run as the place errors name.
+inline void note_position(const NodeCell* cell) {
+    g_errors.module = cell->module & 0x7F;
+    const uint32_t line_and_column = cell->position & 0x7FFFFFFF;
+    std::memcpy(reinterpret_cast<unsigned char*>(&g_errors) + offsetof(ErrorState, line), &line_and_column, 4);
+}
 
 inline Value evaluate(Value v) {
     const uint32_t tag = value_tag(v);
     if (tag == TAG_NODE) {
         const NodeCell* cell = cell_as<NodeCell>(v);
-        if (cell->operation != NODE_BLOCK) {
-            g_errors.module = cell->module & 0x7F;
-            g_errors.line = static_cast<uint16_t>(cell->position & 0xFFFF);
-            g_errors.column = static_cast<uint16_t>((cell->position >> 16) & 0x7FFF);
-        }
+        if (cell->operation != NODE_BLOCK) note_position(cell);
         const uint32_t index = cell->operation - NODE_KIND_FIRST;
         if (index >= HANDLER_TABLE_SIZE) raise_not_evaluable(v);
         return g_node_handlers[index](v);
     }
     switch (tag) {
         case TAG_NAME:
-            return (v & SLOT_NAME_MASK) <= 4 ? v : evaluate_name(v);
+            return (v & SLOT_NAME_MASK) <= 4 ? v : read_variable(v & SLOT_NAME_MASK);
         case TAG_STRING:
             return is_template_string(v) ? expand_template(v) : v;
         case TAG_ARRAY:
@@ -138,13 +188,57 @@ inline Value evaluate(Value v) {
     }
 }
 
+// evaluate() for a statement whose value nobody uses. A postfix ++ or --
+// is told so, and then need not keep the old value.
+inline void run_statement(Value v) {
+    if (value_tag(v) == TAG_NODE) {
+        const uint32_t kind = cell_as<NodeCell>(v)->operation;
+        if (kind == NODE_POSTFIX_INCREMENT || kind == NODE_POSTFIX_DECREMENT) g_eval.unused_value_node = v;
+    }
+    release_if_temporary(evaluate(v));
+}
+
+// Only a node (or a template string or composite literal, which evaluate
+// to new values) can yield a temporary: a name's value is held by its
+// variable, a number constant by the node it appears in.
+inline bool may_yield_temporary(Value expression) {
+    const uint32_t tag = value_tag(expression);
+    return tag != TAG_NAME && tag != TAG_INTEGER && tag != TAG_FLOAT;
+}
+
+// evaluate() for an operand of an operator, seeing through parentheses
+// around one expression. The group kind is not one the debugger stops
+// at, so all that evaluating it would add is noting its position.
+// A variable is looked up in place.
+inline Value evaluate_operand(Value v) {
+    const uint32_t tag = value_tag(v);
+    if (tag == TAG_NAME) {
+        const uint32_t name = v & SLOT_NAME_MASK;
+        if (name <= NAME_NAN) return v;
+        if (const Value* place = find_variable(name)) return *place;
+        return read_variable(name);
+    }
+    if (tag == TAG_NODE) {
+        const NodeCell* cell = cell_as<NodeCell>(v);
+        if (cell->operation == NODE_GROUP && cell->operand_count == 1) {
+            note_position(cell);
+            v = cell->first;
+        }
+    }
+    return evaluate(v);
+}
+
 bool is_truthy(Value v);
 // === : integers and floats by number (never with each other), strings by
 // their bytes, everything else by identity.
 bool strictly_equal(Value a, Value b);
 
 // Frame kinds: pushed by loops, calls, try and switch for as long as they run.
-void push_frame(uint8_t kind);
+void grow_frames();
+inline void push_frame(uint8_t kind) {
+    if (g_eval.frame_count == g_eval.frame_capacity) grow_frames();
+    g_eval.frames[g_eval.frame_count++] = kind;
+}
 inline void restore_frames(uint32_t count) { g_eval.frame_count = count; }
 inline constexpr uint32_t frame_bit(uint8_t kind) { return 1u << kind; }
 // The index of the innermost frame from `from` down to frame 1 whose kind
@@ -161,7 +255,13 @@ inline void push_slot(uint32_t name, Value value) {
     slot.value = value;
 }
 // Pops the slots above `top`, releasing their values.
-void pop_slots_to(uint32_t top);
+inline void pop_slots_to(uint32_t top) {
+    while (g_eval.top > top) {
+        const Value value = g_eval.locals[g_eval.top].value;
+        --g_eval.top;
+        release(value);
+    }
+}
 
 // Stores a value through the location register: retains it, releases the
 // old one. Error 2000 for a location the register cannot store to.
@@ -172,5 +272,61 @@ Value value_at_location();
 // Operands of a node, inline or from the operand item.
 inline uint32_t operand_count(Value node) { return node_count(node); }
 inline Value operand(Value node, uint32_t i) { return node_operand(node, i); }
+
+// The same through the node's record, for handlers that read several
+// fields: the address is worked out once. Cell pages never move, so the
+// record stays where it is while operands are evaluated.
+inline const NodeCell* node_cell(Value node) { return cell_as<NodeCell>(node); }
+inline uint32_t cell_operand_count(const NodeCell* cell) {
+    return cell->operand_count == 255 ? cell->position : cell->operand_count;
+}
+inline Value cell_operand(const NodeCell* cell, uint32_t i) {
+    if (cell->operand_count <= 2) return i == 0 ? cell->first : cell->second;
+    return load_u32(area_pointer(cell->first) + 4 * i);
+}
+
+// An integer or float cell that nobody holds (count 0): the caller that
+// received it owns it and may write a new number into it instead of
+// freeing it and making another cell.
+inline bool is_temporary_number(Value v) { return cell_pointer(v)->header < 16; }
+inline int32_t integer_value(Value v) { return cell_as<IntegerCell>(v)->value; }
+
+// A block's statements (kind 155), run as eval_block runs them: let and
+// const declared in it, and slots pushed while it runs, end with it. The
+// statement item belongs to the block node and stays where it is.
+inline void run_block(const NodeCell* cell) {
+    const uint32_t saved_top = g_eval.top;
+    const uint32_t saved_base = g_eval.block_base;
+    ++g_eval.block_depth;
+    g_eval.block_base = saved_top + 1;
+    const uint32_t count = cell_operand_count(cell);
+    if (count <= 2) {
+        if (count >= 1) run_statement(cell->first);
+        if (count == 2 && g_eval.completion == COMPLETION_NONE) run_statement(cell->second);
+    } else {
+        const uint8_t* statements = area_pointer(cell->first);
+        for (uint32_t i = 0; i < count; ++i) {
+            run_statement(load_u32(statements + 4 * size_t(i)));
+            if (g_eval.completion != COMPLETION_NONE) break;
+        }
+    }
+    if (g_eval.top > saved_top) pop_slots_to(saved_top);
+    --g_eval.block_depth;
+    g_eval.block_base = saved_base;
+}
+
+// A loop or function body: run_statement, but a block runs here without
+// the dispatch (a block notes no position and is never a place the
+// debugger stops).
+inline void run_body(Value body) {
+    if (value_tag(body) == TAG_NODE) {
+        const NodeCell* cell = cell_as<NodeCell>(body);
+        if (cell->operation == NODE_BLOCK) {
+            run_block(cell);
+            return;
+        }
+    }
+    run_statement(body);
+}
 
 }  // namespace kova

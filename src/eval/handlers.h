@@ -62,4 +62,22 @@ Value eval_float(Value node);          // 187
 Value eval_array(Value node);          // 189
 Value eval_eval(Value node);           // 179
 
+// front/frames.cpp
+Value eval_send_to_front(Value node);  // 169
+Value eval_alert_to_front(Value node); // 191
+
+// db/ (database statements)
+Value eval_select(Value node);                // 162
+Value eval_select_hash(Value node);           // 163
+Value eval_select_to_front(Value node);       // 164
+Value eval_select_hash_to_front(Value node);  // 165
+Value eval_execute(Value node);               // 166
+Value eval_open_db(Value node);               // 167
+Value eval_select_exists(Value node);         // 168
+Value eval_close_db(Value node);              // 180
+Value eval_select_into(Value node);           // 181
+Value eval_record_map(Value node);            // 192
+Value eval_record_hash(Value node);           // 193
+Value eval_sql_aggregate(Value node);         // 194
+
 }  // namespace kova

@@ -10,6 +10,7 @@
 #include "eval/access.h"
 #include "eval/eval.h"
 #include "eval/handlers.h"
+#include "eval/scopes.h"
 
 namespace kova {
 
@@ -33,9 +34,43 @@ struct StepErrors {
 // ---- ++ and -- ------------------------------------------------------------------------
 
 Value eval_increment(Value node) {
-    const uint32_t kind = node_kind(node);
+    // Set by run_statement just before a postfix form is dispatched: the
+    // old value is not wanted, so the form may act as the prefix one.
+    const bool value_unused = g_eval.unused_value_node == node;
+    g_eval.unused_value_node = 0;
+    const NodeCell* cell = node_cell(node);
+    const uint32_t kind = cell->operation;
     const bool increment = kind == NODE_POSTFIX_INCREMENT || kind == NODE_PREFIX_INCREMENT;
-    const bool postfix = kind == NODE_POSTFIX_INCREMENT || kind == NODE_POSTFIX_DECREMENT;
+    const bool postfix = (kind == NODE_POSTFIX_INCREMENT || kind == NODE_POSTFIX_DECREMENT) && !value_unused;
+
+    // An integer variable, stored to directly. When only the variable holds
+    // its value and the old value is not wanted, the number changes in its
+    // own cell, which then is the new value. Anything else takes the
+    // general path below.
+    const Value target = cell_operand(cell, 0);
+    if (value_tag(target) == TAG_NAME && (target & SLOT_NAME_MASK) > NAME_NAN) {
+        Value* place = find_variable(target & SLOT_NAME_MASK);
+        if (place != nullptr && !g_eval.const_read && value_tag(*place) == TAG_INTEGER) {
+            const Value old = *place;
+            IntegerCell* number = cell_as<IntegerCell>(old);
+            const uint32_t bits = static_cast<uint32_t>(number->value);
+            const int32_t updated = wrap(increment ? bits + 1u : bits - 1u);
+            if (!postfix && number->header == make_header(TAG_INTEGER, 1)) {
+                number->value = updated;
+                return old;
+            }
+            const Value fresh = new_integer(updated);
+            retain(fresh);
+            *place = fresh;
+            if (!postfix) {
+                release(old);
+                return fresh;
+            }
+            // The old value's reference passes from the variable to the caller.
+            unhold(old);
+            return old;
+        }
+    }
     StepErrors errors{};
     switch (kind) {
         case NODE_POSTFIX_INCREMENT: errors = {2200, 2205}; break;

@@ -18,19 +18,20 @@ constexpr uint32_t LOCAL_STEP = 512;
 
 // The declarator items of var/let/const: a name, or an assignment node
 // (name, initial value).
-bool declarator(Value item, uint32_t* name, Value* initial) {
+inline bool declarator(Value item, uint32_t* name, Value* initial) {
     if (value_tag(item) == TAG_NAME) {
         *name = item & SLOT_NAME_MASK;
         *initial = 0;
         return true;
     }
-    if (value_tag(item) == TAG_NODE && node_kind(item) == NODE_ASSIGN &&
-        value_tag(operand(item, 0)) == TAG_NAME) {
-        *name = operand(item, 0) & SLOT_NAME_MASK;
-        *initial = operand(item, 1);
-        return true;
-    }
-    return false;
+    if (value_tag(item) != TAG_NODE) return false;
+    const NodeCell* cell = node_cell(item);
+    if (cell->operation != NODE_ASSIGN) return false;
+    const Value target = cell_operand(cell, 0);
+    if (value_tag(target) != TAG_NAME) return false;
+    *name = target & SLOT_NAME_MASK;
+    *initial = cell_operand(cell, 1);
+    return true;
 }
 
 // Evaluates an initial value and takes one reference to it.
@@ -58,55 +59,8 @@ void ensure_local_capacity(uint32_t needed) {
     g_eval.capacity = capacity;
 }
 
-void pop_slots_to(uint32_t top) {
-    while (g_eval.top > top) {
-        const Value value = g_eval.locals[g_eval.top].value;
-        --g_eval.top;
-        release(value);
-    }
-}
-
-ScopeMark save_scope() {
-    return ScopeMark{g_eval.top,         g_eval.frame_base,      g_eval.block_base,
-                     g_eval.block_depth, g_eval.call_depth,      g_eval.parameter_count,
-                     g_eval.variable_count, g_eval.frame_count};
-}
-
-void restore_scope(const ScopeMark& mark) {
-    pop_slots_to(mark.top);
-    g_eval.frame_base = mark.frame_base;
-    g_eval.block_base = mark.block_base;
-    g_eval.block_depth = mark.block_depth;
-    g_eval.call_depth = mark.call_depth;
-    g_eval.parameter_count = mark.parameter_count;
-    g_eval.variable_count = mark.variable_count;
-    g_eval.frame_count = mark.frame_count;
-}
-
 Value read_variable(uint32_t name) {
-    // Locals are visible inside an open block, and inside a call (so that a
-    // default parameter sees the parameters before it).
-    if ((g_eval.block_depth > 0 || g_eval.call_depth > 0) && g_eval.top > 0) {
-        const uint32_t bottom = g_eval.frame_base > 0 ? g_eval.frame_base : 1;
-        for (uint32_t i = g_eval.top; i >= bottom; --i) {
-            const Slot& slot = g_eval.locals[i];
-            if ((slot.name & SLOT_NAME_MASK) == name) {
-                g_eval.location_kind = LOCATION_LOCAL;
-                g_eval.location_index = i;
-                g_eval.const_read = (slot.name & SLOT_CONST_FLAG) != 0;
-                return slot.value;
-            }
-        }
-    }
-    for (uint32_t i = g_globals.count; i-- > 0;) {
-        const GlobalSlot& slot = g_globals.slots[i];
-        if ((slot.name & SLOT_NAME_MASK) == name) {
-            g_eval.location_kind = LOCATION_GLOBAL;
-            g_eval.location_index = i;
-            g_eval.const_read = (slot.name & SLOT_CONST_FLAG) != 0;
-            return slot.value;
-        }
-    }
+    if (const Value* place = find_variable(name)) return *place;
     g_eval.location_kind = LOCATION_GLOBAL;
     g_eval.location_index = global_add(name, NAME_UNDEFINED);
     g_eval.const_read = false;
@@ -174,11 +128,12 @@ void store_at_location(Value value) {
 }
 
 Value eval_var(Value node) {
-    const uint32_t count = operand_count(node);
+    const NodeCell* cell = node_cell(node);
+    const uint32_t count = cell_operand_count(cell);
     for (uint32_t i = 0; i < count; ++i) {
         uint32_t name = 0;
         Value initial = 0;
-        if (!declarator(operand(node, i), &name, &initial)) raise_runtime_error(2040, "変数名不正");
+        if (!declarator(cell_operand(cell, i), &name, &initial)) raise_runtime_error(2040, "変数名不正");
         const Value value = held_initial(initial);
         if (g_eval.frame_base == 0) {
             bool found = false;
@@ -196,8 +151,10 @@ Value eval_var(Value node) {
             continue;
         }
         bool found = false;
-        for (uint32_t s = g_eval.frame_base; s <= g_eval.top; ++s) {
-            Slot& slot = g_eval.locals[s];
+        Slot* const locals = g_eval.locals;
+        const uint32_t top = g_eval.top;
+        for (uint32_t s = g_eval.frame_base; s <= top; ++s) {
+            Slot& slot = locals[s];
             if ((slot.name & SLOT_NAME_MASK) == name) {
                 replace_value(slot, value);
                 found = true;
@@ -241,18 +198,7 @@ Value eval_let_const(Value node) {
 }
 
 Value eval_block(Value node) {
-    const uint32_t saved_top = g_eval.top;
-    const uint32_t saved_base = g_eval.block_base;
-    ++g_eval.block_depth;
-    g_eval.block_base = g_eval.top + 1;
-    const uint32_t count = operand_count(node);
-    for (uint32_t i = 0; i < count; ++i) {
-        release_if_temporary(evaluate(operand(node, i)));
-        if (g_eval.completion != COMPLETION_NONE) break;
-    }
-    pop_slots_to(saved_top);
-    --g_eval.block_depth;
-    g_eval.block_base = saved_base;
+    run_block(node_cell(node));
     return NAME_UNDEFINED;
 }
 

@@ -7,6 +7,7 @@
 
 #include "core/value.h"
 #include "eval/eval.h"
+#include "parser/declarations.h"
 
 namespace kova {
 
@@ -31,8 +32,21 @@ struct ScopeMark {
     uint32_t variable_count;
     uint32_t frame_count;
 };
-ScopeMark save_scope();
+inline ScopeMark save_scope() {
+    return ScopeMark{g_eval.top,         g_eval.frame_base,      g_eval.block_base,
+                     g_eval.block_depth, g_eval.call_depth,      g_eval.parameter_count,
+                     g_eval.variable_count, g_eval.frame_count};
+}
 // Pops the local stack back to the mark and restores every register.
-void restore_scope(const ScopeMark& mark);
+inline void restore_scope(const ScopeMark& mark) {
+    pop_slots_to(mark.top);
+    g_eval.frame_base = mark.frame_base;
+    g_eval.block_base = mark.block_base;
+    g_eval.block_depth = mark.block_depth;
+    g_eval.call_depth = mark.call_depth;
+    g_eval.parameter_count = mark.parameter_count;
+    g_eval.variable_count = mark.variable_count;
+    g_eval.frame_count = mark.frame_count;
+}
 
 }  // namespace kova

@@ -71,4 +71,11 @@ void append_integer_item(std::string& out, int32_t n) {
     out.append(digits, static_cast<size_t>(k));
 }
 
+void append_float_item(std::string& out, double x) {
+    char text[32];
+    const int k = std::snprintf(text, sizeof text, "%g", x);
+    out.push_back(static_cast<char>('a' + k));
+    out.append(text, static_cast<size_t>(k));
+}
+
 }  // namespace kova

@@ -18,5 +18,7 @@ void append_text_item(std::string& out, const char* text, size_t length);
 void append_plain_item(std::string& out, const char* text, size_t length);
 // "N" + length of the decimal text, then the text.
 void append_integer_item(std::string& out, int32_t n);
+// "a" + length of the "%g" text, then the text.
+void append_float_item(std::string& out, double x);
 
 }  // namespace kova

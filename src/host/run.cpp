@@ -13,7 +13,9 @@
 #include "eval/eval.h"
 #include "eval/scopes.h"
 #include "host/config.h"
+#include "front/frames.h"
 #include "host/host.h"
+#include "host/request.h"
 #include "parser/lexer.h"
 #include "parser/literals.h"
 #include "parser/module_loader.h"
@@ -70,8 +72,11 @@ void load_modules() {
     for (uint32_t m = 0; m < g_modules.count; ++m) load_module(m, &g_run.modules[m]);
 }
 
-void run_console() {
-    load_modules();
+namespace {
+
+// Everything after loading: run mode, the globals, the modules' top-level
+// statements, then the top call under the MainScript module.
+void run_loaded_modules() {
     areas_enter_run_mode();
     bind_globals();
     run_top_level_statements();
@@ -90,6 +95,27 @@ void run_console() {
     parse_top_call(text, &call);
     g_errors.running = true;
     release_if_temporary(evaluate(call));
+}
+
+}  // namespace
+
+void run_console() {
+    load_modules();
+    run_loaded_modules();
+}
+
+void run_cgi_request() {
+    if (!g_host.has_top_call) {
+        g_request.refused = true;
+        raise_runtime_error(1800, "実行するJavaScriptのTOP関数が指定されていません");
+    }
+    if (g_modules.count == 0) {
+        g_request.refused = true;
+        raise_runtime_error(1805, "ロードするJavaScriptのモジュールが指定されていません");
+    }
+    load_modules();
+    run_loaded_modules();
+    write_closing_frame();
 }
 
 }  // namespace kova

@@ -22,5 +22,8 @@ void load_modules();
 // The console run: load, bind, run the top-level statements, then the top
 // call. Errors reach the caller (frame 0).
 void run_console();
+// The CGI run after the access check: the same run, refused without a top
+// call (1800) or without modules (1805), ended by the closing frame.
+void run_cgi_request();
 
 }  // namespace kova

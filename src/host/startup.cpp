@@ -12,13 +12,17 @@
 #include "core/areas.h"
 #include "core/errors.h"
 #include "core/names.h"
+#include "db/db.h"
 #include "host/client_address.h"
 #include "host/config.h"
 #include "host/host.h"
 #include "host/journal.h"
+#include "host/request.h"
 #include "host/response.h"
 #include "host/run.h"
 #include "eval/eval.h"
+#include "front/frames.h"
+#include "front/front.h"
 #include "parser/declarations.h"
 #include "parser/expressions.h"
 #include "parser/module_loader.h"
@@ -118,13 +122,22 @@ void add_client_variable() {
     g_config.variables.emplace_back(text);
 }
 
-// The request run: decoding the body and answering with frames join here
-// as the request reader lands.
-void run_cgi() {}
+// The request: body and header, records, access check, then the run and
+// its closing frame.
+void run_cgi() {
+    read_request_body();
+    decode_request(g_request.body, g_request.length);
+    check_access();
+    run_cgi_request();
+}
 
 void finish_cgi() {
-    platform::close_stdout();
+    write_token_frame();
+    // The journal goes first: when it cannot be written the response must
+    // still carry the 9999 record that says so.
     journal_write();
+    platform::close_stdout();
+    db_end_of_run();
 #if KOVA_DEBUGGER
     debugger_finish();
 #endif
@@ -138,6 +151,9 @@ int host_main(int argc, char** argv) {
     journal_reset();
     modules_reset();
     config_reset();
+    request_reset();
+    front_reset();
+    frames_reset();
 
     const std::string directory = program_directory(argc > 0 ? argv[0] : nullptr);
     std::snprintf(g_host.program_dir, sizeof g_host.program_dir, "%s", directory.c_str());
@@ -182,6 +198,7 @@ int host_main(int argc, char** argv) {
             write_console_error(unwind.value);
         }
         journal_write();
+        db_end_of_run();
         finish_with_status_0();
     }
     try {

@@ -98,9 +98,23 @@ bool write_all(int fd, const void* data, size_t size) {
 
 void close_file(int fd) { ::close(fd); }
 
-void write_stdout(const void* data, size_t size) { std::fwrite(data, 1, size, stdout); }
-void flush_stdout() { std::fflush(stdout); }
+size_t read_stdin(void* data, size_t size) { return std::fread(data, 1, size, stdin); }
+
+namespace {
+// The stream is gone once closed: later writes (a journal failure record
+// after the response was closed) must not touch it.
+bool g_stdout_closed = false;
+}  // namespace
+
+void write_stdout(const void* data, size_t size) {
+    if (!g_stdout_closed) std::fwrite(data, 1, size, stdout);
+}
+void flush_stdout() {
+    if (!g_stdout_closed) std::fflush(stdout);
+}
 void close_stdout() {
+    if (g_stdout_closed) return;
+    g_stdout_closed = true;
     std::fflush(stdout);
     std::fclose(stdout);
 }

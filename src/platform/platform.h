@@ -32,7 +32,11 @@ int open_locked_append(const char* path);
 bool write_all(int fd, const void* data, size_t size);
 void close_file(int fd);
 
-// ---- standard output ----------------------------------------------------
+// ---- standard input and output ------------------------------------------
+// One read of up to `size` bytes (blocking until they arrive or the input
+// ends); returns the bytes read, 0 at the end or on an error.
+size_t read_stdin(void* data, size_t size);
+// After close_stdout, writing and flushing do nothing.
 void write_stdout(const void* data, size_t size);
 void flush_stdout();
 void close_stdout();
