@@ -76,7 +76,6 @@ void errors_reset() {
     g_errors.column = 0;
     g_errors.running = false;
     g_errors.caught = false;
-    g_errors.depth = 0;
     g_building_error = false;
 }
 

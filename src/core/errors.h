@@ -32,7 +32,6 @@ struct ErrorState {
     uint16_t column;
     bool running;    // the top function has been called
     bool caught;     // set when an unwind enters a script `try`
-    int depth;       // unwind frame stack depth; frame 0 is the host's
 };
 
 extern ErrorState g_errors;

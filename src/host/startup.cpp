@@ -190,7 +190,7 @@ int host_main(int argc, char** argv) {
     stop_table_init();
     eval_reset();
 
-    g_errors.depth = 1;  // frame 0: the host takes every error not caught by a script
+    // Frame 0: from here on the host takes every error a script does not catch.
     if (g_host.console_mode) {
         try {
             run_console();

@@ -10,10 +10,4 @@ const char* env_get(const char* name) { return std::getenv(name); }
 
 bool env_set(const char* name, const char* value) { return ::setenv(name, value, 1) == 0; }
 
-bool env_put(const char* assignment) {
-    // putenv keeps the pointer, so it gets a copy that lives as long as the process.
-    char* copy = ::strdup(assignment);
-    return copy != nullptr && ::putenv(copy) == 0;
-}
-
 }  // namespace kova::platform

@@ -44,8 +44,6 @@ void close_stdout();
 // ---- environment ----------------------------------------------------------
 const char* env_get(const char* name);  // null when unset
 bool env_set(const char* name, const char* value);
-// A complete "name=value" assignment; the text is copied.
-bool env_put(const char* assignment);
 
 // ---- time -------------------------------------------------------------------
 int64_t time_now();  // seconds since 1970
