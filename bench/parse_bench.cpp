@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/names.h"
 #include "host/journal.h"
+#include "host/process_state.h"
 #include "parser/declarations.h"
 #include "parser/expressions.h"
 #include "parser/lexer.h"
@@ -50,14 +51,7 @@ std::string generated_module(size_t target_bytes) {
 
 double parse_once(const std::string& source) {
     using namespace kova;
-    areas_reset();
-    names_reset();
-    errors_reset();
-    journal_reset();
-    modules_reset();
-    parser_reset();
-    declarations_reset();
-    expressions_reset();
+    reset_process_state();
     module_add("bench.js", 8);
     std::vector<char> buffer(1, '\n');
     buffer.insert(buffer.end(), source.begin(), source.end());

@@ -18,6 +18,7 @@
 #include "host/host.h"
 #include "host/journal.h"
 #include "host/request.h"
+#include "host/process_state.h"
 #include "host/response.h"
 #include "host/run.h"
 #include "eval/eval.h"
@@ -146,14 +147,7 @@ void finish_cgi() {
 }  // namespace
 
 int host_main(int argc, char** argv) {
-    host_reset();
-    errors_reset();
-    journal_reset();
-    modules_reset();
-    config_reset();
-    request_reset();
-    front_reset();
-    frames_reset();
+    reset_process_state();
 
     const std::string directory = program_directory(argc > 0 ? argv[0] : nullptr);
     std::snprintf(g_host.program_dir, sizeof g_host.program_dir, "%s", directory.c_str());
@@ -174,13 +168,6 @@ int host_main(int argc, char** argv) {
     }
 
     const std::string config_path = find_config_file(directory);
-    areas_reset();
-    names_reset();
-    parser_reset();
-    declarations_reset();
-    expressions_reset();
-    module_loader_reset();
-    run_reset();
     read_config(config_path.c_str());
 #if KOVA_DEBUGGER
     debugger_reset();
@@ -188,7 +175,6 @@ int host_main(int argc, char** argv) {
 #endif
     add_client_variable();
     stop_table_init();
-    eval_reset();
 
     // Frame 0: from here on the host takes every error a script does not catch.
     if (g_host.console_mode) {

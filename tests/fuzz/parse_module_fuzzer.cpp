@@ -9,6 +9,7 @@
 #include "core/areas.h"
 #include "core/errors.h"
 #include "core/names.h"
+#include "host/process_state.h"
 #include "parser/declarations.h"
 #include "parser/expressions.h"
 #include "parser/lexer.h"
@@ -24,13 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         stop_table_init();
         ready = true;
     }
-    areas_reset();
-    names_reset();
-    errors_reset();
-    modules_reset();
-    parser_reset();
-    declarations_reset();
-    expressions_reset();
+    reset_process_state();
     module_add("fuzz.js", 7);
 
     // A line feed before the text, as the module loader keeps one, so that

@@ -17,6 +17,7 @@
 #include "host/config.h"
 #include "host/host.h"
 #include "host/journal.h"
+#include "host/process_state.h"
 #include "host/request.h"
 #include "host/run.h"
 #include "parser/declarations.h"
@@ -36,19 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::ofstream(dir / "a.js") << "var loaded = 1;\nfunction main() { return loaded; }\n";
         module_dir = dir.string();
     }
-    areas_reset();
-    names_reset();
-    errors_reset();
-    journal_reset();
-    modules_reset();
-    parser_reset();
-    declarations_reset();
-    expressions_reset();
-    run_reset();
-    eval_reset();
-    config_reset();
-    host_reset();
-    request_reset();
+    reset_process_state();
     // The journal name record has a directory part to replace; the journal
     // itself is never written here.
     g_config.module_dir = module_dir;
