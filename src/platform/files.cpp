@@ -112,11 +112,16 @@ void write_stdout(const void* data, size_t size) {
 void flush_stdout() {
     if (!g_stdout_closed) std::fflush(stdout);
 }
-void close_stdout() {
-    if (g_stdout_closed) return;
+bool close_stdout() {
+    if (g_stdout_closed) return true;
     g_stdout_closed = true;
-    std::fflush(stdout);
-    std::fclose(stdout);
+    const bool flushed = std::fflush(stdout) == 0;
+    return std::fclose(stdout) == 0 && flushed;
+}
+
+void write_stderr(const void* data, size_t size) {
+    std::fwrite(data, 1, size, stderr);
+    std::fflush(stderr);
 }
 
 [[noreturn]] void exit_process(int status) { std::_Exit(status); }
