@@ -29,7 +29,8 @@ namespace {
 constexpr char IDENTIFIER_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr char TOKEN_ALPHABET[] = "jklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghi";
 constexpr size_t TOKEN_TIME_CHARACTERS = 5;
-static_assert(TOKEN_KEY_LIMIT + 8 + 8 + 1 <= TOKEN_IDENTIFIER_SIZE, "an identifier holds the key, 8 characters, 8 hex digits");
+static_assert(TOKEN_KEY_LIMIT + 8 + 8 + 1 <= TOKEN_IDENTIFIER_SIZE,
+              "an identifier holds the key, 8 characters and 8 hex digits");
 static_assert(2 * SHA256_DIGEST_SIZE + TOKEN_TIME_CHARACTERS == SIGNED_TOKEN_LENGTH, "signature and time");
 
 // One character: the next draw scaled onto the 62-character alphabet.
@@ -128,12 +129,15 @@ void bind_argument_variables(const char* text) {
     }
 }
 
-size_t key_length() { return g_config.token_key.size() < TOKEN_KEY_LIMIT ? g_config.token_key.size() : TOKEN_KEY_LIMIT; }
+size_t configured_key_length() {
+    const size_t length = g_config.token_key.size();
+    return length < TOKEN_KEY_LIMIT ? length : TOKEN_KEY_LIMIT;
+}
 
 // The token the configuration makes for an identifier at time t.
 size_t expected_token(const char* identifier, size_t length, int32_t t, const uint8_t octets[4], char* out) {
     if (g_config.token_signing == TokenSigning::LEGACY) return token_text(identifier, length, t, octets, out);
-    return signed_token_text(identifier, length, t, octets, g_config.token_key.data(), key_length(), out);
+    return signed_token_text(identifier, length, t, octets, g_config.token_key.data(), configured_key_length(), out);
 }
 
 bool token_matches(int32_t t) {
@@ -213,7 +217,8 @@ size_t token_identifier(const char* key, size_t key_length, int64_t now, const u
 void issue_token(int64_t now, const uint8_t octets[4], IssuedToken& out) {
     const int32_t t = static_cast<int32_t>(now % TOKEN_TIME_MODULUS);
     if (g_config.token_signing == TokenSigning::LEGACY) {
-        out.identifier_length = token_identifier(g_config.token_key.data(), key_length(), now, octets, out.identifier);
+        out.identifier_length =
+            token_identifier(g_config.token_key.data(), configured_key_length(), now, octets, out.identifier);
     } else {
         // Nothing of the key goes into what the client is sent.
         out.identifier_length = token_identifier("", 0, now, octets, out.identifier);

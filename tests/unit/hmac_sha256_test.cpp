@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -65,7 +66,9 @@ TEST(HmacSha256, Rfc4231Vectors) {
 // The same digest whatever pieces the message arrives in.
 TEST(HmacSha256, MessageInPieces) {
     for (const Vector& v : VECTORS) {
-        for (size_t piece : {1u, 7u, 64u}) EXPECT_EQ(mac_hex(v.key, v.message, piece), mac_hex(v.key, v.message)) << v.name;
+        for (size_t piece : {1u, 7u, 64u}) {
+            EXPECT_EQ(mac_hex(v.key, v.message, piece), mac_hex(v.key, v.message)) << v.name << ", pieces of " << piece;
+        }
     }
 }
 
