@@ -136,6 +136,9 @@ std::string program_directory(const char* first) {
 }
 
 int host_main(int argc, char** argv) {
+    // A web server or client that closes the response early must not end
+    // the run by the signal: the journal entry and the rollback still come.
+    platform::ignore_broken_pipe();
     reset_process_state();
 
     const std::string directory = program_directory(argc > 0 ? argv[0] : nullptr);
@@ -171,6 +174,7 @@ int host_main(int argc, char** argv) {
             run_console();
         } catch (const ScriptUnwind& unwind) {
             write_console_error(unwind.value);
+            release(unwind.value);  // the unwind's reference, consumed here
         }
         journal_write();
         db_end_of_run();
@@ -180,6 +184,7 @@ int host_main(int argc, char** argv) {
         run_cgi();
     } catch (const ScriptUnwind& unwind) {
         write_error_frame(unwind.value, g_errors.running);
+        release(unwind.value);  // the unwind's reference, consumed here
     }
     finish_cgi();
     finish_with_status_0();
