@@ -82,11 +82,12 @@ class Installation:
         environment.update(extra)
         return environment
 
-    def issue(self, *arguments):
+    def issue(self, *arguments, stdout=subprocess.PIPE):
         """kova-token's status, standard output and standard error."""
         program = os.path.join(self.dir, "kova-token")
-        done = subprocess.run([program] + list(arguments), capture_output=True, env=self.environment(), timeout=20)
-        return done.returncode, done.stdout.decode(), done.stderr.decode()
+        done = subprocess.run([program] + list(arguments), stdout=stdout, stderr=subprocess.PIPE,
+                              env=self.environment(), timeout=20)
+        return done.returncode, (done.stdout or b"").decode(), done.stderr.decode()
 
     def first_pair(self, octets=LOCALHOST):
         status, out, err = self.issue(dotted(octets))
@@ -303,6 +304,10 @@ def test_kova_token_refusals(site):
     for address in ("", "127.0.0", "256.1.1.1", "host.example", "2001:db8::1"):
         expect_equal(site.issue(address), (2, "", "kova-token: クライアントのIPアドレス不正 '%s'\n" % address),
                      "address %r" % address)
+    # A pair that cannot be delivered is a failure, not a success.
+    with open("/dev/full", "wb") as full:
+        expect_equal(site.issue("127.0.0.1", stdout=full), (1, "", "kova-token: 標準出力に書けません\n"),
+                     "standard output full")
 
 
 def test_kova_token_configuration_faults(programs):
