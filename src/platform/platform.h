@@ -40,7 +40,10 @@ size_t read_stdin(void* data, size_t size);
 // writing and flushing do nothing.
 void write_stdout(const void* data, size_t size);
 void flush_stdout();
-void close_stdout();
+// False when what was written could not all be delivered.
+bool close_stdout();
+// Unbuffered: a message for whoever started the program.
+void write_stderr(const void* data, size_t size);
 
 // ---- environment ----------------------------------------------------------
 const char* env_get(const char* name);  // null when unset
