@@ -41,7 +41,10 @@ int64_t date_compose(const DateFields& f, bool utc) {
     // these fields: a fixed flag would shift every time on the other side
     // of a change of offset by an hour.
     fields.tm_isdst = -1;
-    return utc ? platform::make_utc_time(&fields) : platform::make_local_time(&fields);
+    const int64_t seconds = utc ? platform::make_utc_time(&fields) : platform::make_local_time(&fields);
+    // Before 1970, or not representable at all (-1).
+    if (seconds < 0) raise_unrepresentable();
+    return seconds;
 }
 
 void date_check_seconds(int64_t seconds) {

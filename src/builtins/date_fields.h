@@ -29,8 +29,9 @@ struct DateFields {
 };
 
 // The seconds of local fields (UTC fields with `utc`). Raises 5505 for a
-// year before 1970, a negative month or a day below 1; the result may still
-// lie outside what a Date holds (see date_check_seconds).
+// year before 1970, a negative month or a day below 1, and 5500 when the
+// instant lies before 1970 or cannot be represented; it may still lie past
+// what a Date holds (see date_check_seconds).
 int64_t date_compose(const DateFields& fields, bool utc);
 
 // Raises 5500 for seconds a Date cannot hold: before 1970 or past

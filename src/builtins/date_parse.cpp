@@ -181,15 +181,15 @@ bool read_zone(Cursor& c, int* offset_minutes) {
 
 DateInstant read_text_form(Cursor& c) {
     DateFields f{0, 0, 1, 0, 0, 0, 0};
+    // An optional day name: any other word is the month name, read again below.
     const char* word = nullptr;
-    const char* start = c.at;
-    size_t length = c.word(&word);
+    const size_t length = c.word(&word);
     if (is_day_name(word, length)) {
         c.skip_space();
         c.take(',');
         c.skip_space();
     } else {
-        c.at = start;
+        c.at = word;
     }
 
     // A day and a month name, or a month name and a day.
