@@ -47,7 +47,7 @@ Value date_of_now() {
     return date_new(now.seconds, static_cast<uint32_t>(now.nanoseconds / 1000000));
 }
 
-// A number of milliseconds since 1970: the part below a second is dropped.
+// The number an integer or float value holds.
 double milliseconds_of(Value number) {
     return value_tag(number) == TAG_INTEGER ? static_cast<double>(cell_as<IntegerCell>(number)->value)
                                             : cell_as<FloatCell>(number)->value;
