@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl
+tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl tzdata
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
