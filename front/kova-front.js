@@ -176,7 +176,8 @@ class StructureWriter {
     };
     if (Array.isArray(value)) {
       kind = "A";
-      value.forEach((v, i) => { members += member(v, `${path}[${i}]`); });
+      // Every index, holes included (a hole is undefined, which is refused).
+      for (let i = 0; i < value.length; i++) members += member(value[i], `${path}[${i}]`);
       count = value.length;
     } else if (value instanceof Map) {
       kind = "I";
@@ -202,7 +203,7 @@ class StructureWriter {
   // entry first and stands here as its reference.
   memberItem(v, path) {
     if (typeof v === "string") return { text: textItem(v) };
-    if (v instanceof Date) return { text: textItem(dateText(v)) };
+    if (v instanceof Date) return { text: textItem(validDateText(v, path)) };
     if (v instanceof KovaFloat) return { text: floatItem(v.value) };
     if (typeof v === "number") {
       // An integer item has no sign: negative and large integers go as floats.
@@ -229,6 +230,11 @@ class StructureWriter {
     if (typeof k === "number") return textItem(String(k));
     throw new TypeError(`a key of ${describe(path)} is neither a string nor a number`);
   }
+}
+
+function validDateText(date, path) {
+  if (Number.isNaN(date.getTime())) throw new TypeError(`${describe(path)} is an invalid Date`);
+  return dateText(date);
 }
 
 // "a" + k, k digits of the text's length, the number text.
@@ -284,7 +290,7 @@ export function encodeRequest({ top, modules = [], variables = {}, token = null,
     if (typeof v === "string") {
       strings.push(nameItem + textItem(v));
     } else if (v instanceof Date) {
-      strings.push(nameItem + textItem(dateText(v)));
+      strings.push(nameItem + textItem(validDateText(v, name)));
     } else if (typeof v === "number" && isInt32(v) && integerVariableText(v) !== null) {
       const text = integerVariableText(v);
       integers.push(nameItem + String.fromCharCode(48 + text.length) + text);

@@ -58,6 +58,7 @@ describe("items and records", () => {
       [{ top: "f()", variables: { h: new Map([[7, "x"], ["k", -1]]) } }, "P13f()A11218I1211hO711x11kb2-1"],
       [{ top: "f()", token: { id: "ab", token: "c d" } }, "P13f()Q12abB5c%20d"],
       [{ top: "f()", logFile: "day.log" }, "P13f()l17day.log"],
+      [{ top: "f()", variables: { d: new Date(2024, 0, 5, 9, 3, 7) } }, "P13f()S11227" + "11dC212024-01-05%2009:03:07"],
     ];
     for (const [request, body] of cases) assert.equal(encodeRequest(request), body, JSON.stringify([...Object.keys(request)]));
   });
@@ -73,6 +74,8 @@ describe("items and records", () => {
       [{ top: "f()", variables: { v: null } }, TypeError],
       [{ top: "f()", variables: { v: true } }, TypeError],
       [{ top: "f()", variables: { v: [1, undefined] } }, TypeError],
+      [{ top: "f()", variables: { v: [1, , 2] } }, TypeError],
+      [{ top: "f()", variables: { v: new Date(NaN) } }, TypeError],
       [{ top: "f()", variables: { v: { f() {} } } }, TypeError],
       [{ top: "f()", variables: { v: cyclic } }, TypeError],
       [{ top: "f()", variables: { v: new Map([[{}, 1]]) } }, TypeError],
