@@ -575,7 +575,7 @@ export class ResponseDecoder {
     } else if (first >= 0x61 && first <= 0x7a) {  // "a" to "z": float
       kind = "float"; k = first - 0x61;
     } else {
-      this.fail(`no ${what} here`);
+      this.fail(`${what} expected`);
     }
     this.pos += 1;
     if (kind === "integer" || kind === "float") {
