@@ -50,6 +50,14 @@ const Method* find_method(const MethodTable& table, uint32_t name);
 Value call_method(const MethodTable& table, uint32_t name, Value receiver, const Value* arguments,
                   uint32_t count);
 
+// Process-wide state of the library (reset at start-up and between unit
+// tests).
+struct LibraryState {
+    bool random_seeded;  // Math.random seeds the generator on first use
+};
+extern LibraryState g_library;
+void library_reset();
+
 // Receivers addressed by a predefined name.
 extern const MethodTable MATH_METHODS;           // builtins/math.cpp
 extern const MethodTable OBJECT_STATIC_METHODS;  // builtins/object.cpp (Object.keys)
