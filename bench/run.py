@@ -18,11 +18,17 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
+# Kova's objects have get and set methods; the other engines get the same
+# two methods, so every engine runs the same script.
+OBJECT_METHODS = ("Object.prototype.set = function (k, v) { this[k] = v; return v; };\n"
+                  "Object.prototype.get = function (k) { return this[k]; };\n")
+
 ENGINES = {
     # name: (command prefix, print definition, call appended)
-    "mujs": (["mujs"], "function print_result(x) { print(x); }\n", "\nmain();\n"),
-    "duk": (["duk"], "function print_result(x) { print(x); }\n", "\nmain();\n"),
-    "node --jitless": (["node", "--jitless"], "function print_result(x) { console.log(x); }\n", "\nmain();\n"),
+    "mujs": (["mujs"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS, "\nmain();\n"),
+    "duk": (["duk"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS, "\nmain();\n"),
+    "node --jitless": (["node", "--jitless"], "function print_result(x) { console.log(x); }\n" + OBJECT_METHODS,
+                       "\nmain();\n"),
 }
 
 

@@ -11,7 +11,10 @@ namespace kova {
 
 LibraryState g_library;
 
-void library_reset() { g_library = LibraryState{}; }
+void library_reset() {
+    object_indexes_reset();
+    g_library = LibraryState{};
+}
 
 namespace {
 

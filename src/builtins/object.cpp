@@ -22,29 +22,18 @@ inline uint8_t* object_pair(Value object, uint32_t i) {
     return area_pointer(cell_as<ObjectCell>(object)->pairs) + 8 * size_t(i);
 }
 
-// The key word of a key argument: a string is its name (interned when
-// `intern_missing`, else not found when no such name exists), a name value
-// is itself; any other kind raises 2425. False: no property can have it.
-bool key_of(Value k, bool intern_missing, uint32_t* key) {
+// A key argument: a string or a name value; any other kind raises 2425.
+void check_key(Value k) {
     const uint32_t tag = value_tag(k);
-    if (tag == TAG_STRING) {
-        if (intern_missing) {
-            *key = intern(string_text(k), string_length(k));
-            return true;
-        }
-        const int32_t found = find_name(string_text(k), string_length(k));
-        if (found < 0) return false;
-        *key = uint32_t(found);
-        return true;
-    }
-    if (tag == TAG_NAME) {
-        *key = k & KEY_MASK;
-        return true;
-    }
-    raise_runtime_error(2425, "HASHのキー不正");
+    if (tag != TAG_STRING && tag != TAG_NAME) raise_runtime_error(2425, "HASHのキー不正");
 }
 
-inline int64_t find_pair(Value object, uint32_t key) { return object_index_find(object, key); }
+// The index of the pair with this key, or -1. A string is found by its
+// text (a string whose text is no name yet cannot be a key).
+int64_t find_pair(Value object, Value k) {
+    if (value_tag(k) == TAG_STRING) return object_index_find_text(object, string_text(k), string_length(k));
+    return object_index_find(object, k & KEY_MASK);
+}
 
 // A key's text as a new string: a name's text, an integer key's digits.
 Value key_string(uint32_t key) {
@@ -81,9 +70,8 @@ Value object_clear(Value receiver, const Value*, uint32_t) {
 }
 
 Value object_delete(Value receiver, const Value* arguments, uint32_t) {
-    uint32_t key = 0;
-    if (!key_of(arguments[0], false, &key)) return truth_value(false);
-    const int64_t found = find_pair(receiver, key);
+    check_key(arguments[0]);
+    const int64_t found = find_pair(receiver, arguments[0]);
     if (found < 0) return truth_value(false);
     const uint32_t n = object_count(receiver);
     uint8_t* pair = object_pair(receiver, uint32_t(found));
@@ -96,23 +84,21 @@ Value object_delete(Value receiver, const Value* arguments, uint32_t) {
 }
 
 Value object_get(Value receiver, const Value* arguments, uint32_t) {
-    uint32_t key = 0;
-    if (!key_of(arguments[0], false, &key)) return UNDEFINED;
-    const int64_t found = find_pair(receiver, key);
+    check_key(arguments[0]);
+    const int64_t found = find_pair(receiver, arguments[0]);
     return found < 0 ? UNDEFINED : load_u32(object_pair(receiver, uint32_t(found)) + 4);
 }
 
 Value object_has(Value receiver, const Value* arguments, uint32_t) {
-    uint32_t key = 0;
-    if (!key_of(arguments[0], false, &key)) return truth_value(false);
-    return truth_value(find_pair(receiver, key) >= 0);
+    check_key(arguments[0]);
+    return truth_value(find_pair(receiver, arguments[0]) >= 0);
 }
 
 Value object_set(Value receiver, const Value* arguments, uint32_t) {
-    uint32_t key = 0;
-    key_of(arguments[0], true, &key);
+    const Value k = arguments[0];
+    check_key(k);
     const Value v = arguments[1];
-    const int64_t found = find_pair(receiver, key);
+    const int64_t found = find_pair(receiver, k);
     if (found >= 0) {
         uint8_t* pair = object_pair(receiver, uint32_t(found));
         const Value old = load_u32(pair + 4);
@@ -121,6 +107,8 @@ Value object_set(Value receiver, const Value* arguments, uint32_t) {
         release(old);
         return v;
     }
+    // A new key: strings become names now.
+    const uint32_t key = value_tag(k) == TAG_STRING ? intern(string_text(k), string_length(k)) : k & KEY_MASK;
     object_index_append(receiver, key, v);
     return v;
 }
@@ -173,6 +161,13 @@ constexpr Method OBJECT_STATIC_LIST[] = {
 };
 
 }  // namespace
+
+Value object_method_function(Value object, uint32_t name) {
+    const int64_t found = object_index_find(object, name & KEY_MASK);
+    if (found < 0) return 0;
+    const Value value = load_u32(object_pair(object, uint32_t(found)) + 4);
+    return is_function(value) ? value : 0;
+}
 
 const MethodTable OBJECT_STATIC_METHODS = {OBJECT_STATIC_LIST, 1, 2100, "OBJECTのメソッド名不正", 0, 2105, 2110,
                                            "引数の個数不正"};
