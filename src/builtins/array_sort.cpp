@@ -23,7 +23,8 @@ namespace {
 
 // Stable bottom-up merge sort of n items, using `scratch` (room for n) as
 // the second buffer. `compare(a, b)` above 0 means b goes first. Two runs
-// already in order cost one comparison.
+// already in order cost one comparison (from runs of two on: for single
+// items that comparison is the merge itself).
 template <typename T, typename Compare>
 void merge_sort(T* items, T* scratch, uint32_t n, Compare compare) {
     T* from = items;
@@ -32,7 +33,7 @@ void merge_sort(T* items, T* scratch, uint32_t n, Compare compare) {
         for (uint32_t low = 0; low < n; low += 2 * width) {
             const uint32_t middle = low + width < n ? low + width : n;
             const uint32_t high = middle + width < n ? middle + width : n;
-            if (middle == high || compare(from[middle - 1], from[middle]) <= 0) {
+            if (middle == high || (width > 1 && compare(from[middle - 1], from[middle]) <= 0)) {
                 std::memcpy(to + low, from + low, sizeof(T) * (high - low));
                 continue;
             }
