@@ -104,8 +104,8 @@ inline void insert(ObjectIndex& index, uint32_t key, uint32_t i) {
     index.slots[s] = i + 1;
 }
 
-// Rebuilds the table for the object's pairs as they stand, sized for twice
-// as many.
+// Rebuilds the table for the object's pairs as they stand, at most a
+// quarter full (it is rebuilt larger once it is half full).
 void rebuild(ObjectIndex& index, const ObjectCell* cell) {
     uint32_t size = 64;
     while (size < 4 * uint32_t(cell->count)) size *= 2;
