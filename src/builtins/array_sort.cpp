@@ -70,17 +70,29 @@ void write_back(Value array, const Value* sorted, uint32_t n) {
 
 // ---- by text ---------------------------------------------------------------------
 
+// An element's text for sorting. Its first 8 bytes, read big-endian (and
+// padded with zeros), decide most comparisons without touching the text.
 struct TextKey {
+    uint64_t prefix;
+    const char* text;
     uint32_t offset;  // into the text arena, until the arena stops growing
     uint32_t length;
-    const char* text;
     Value value;
 };
 
+uint64_t prefix_of(const char* text, uint32_t length) {
+    uint64_t prefix = 0;
+    for (uint32_t i = 0; i < 8; ++i) prefix = prefix << 8 | (i < length ? static_cast<uint8_t>(text[i]) : 0u);
+    return prefix;
+}
+
 int compare_texts(const TextKey& a, const TextKey& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix ? -1 : 1;
     const uint32_t shorter = a.length < b.length ? a.length : b.length;
-    const int c = std::memcmp(a.text, b.text, shorter);
-    if (c != 0) return c;
+    if (shorter > 8) {
+        const int c = std::memcmp(a.text + 8, b.text + 8, shorter - 8);
+        if (c != 0) return c;
+    }
     return a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
 }
 
@@ -95,15 +107,16 @@ void sort_by_text(Value array, const HeldValues& items) {
     for (uint32_t i = 0; i < n; ++i) {
         const Value v = items[i];
         if (is_string(v)) {
-            keys[i] = TextKey{0, string_length(v), string_text(v), v};
+            keys[i] = TextKey{0, string_text(v), 0, string_length(v), v};
             continue;
         }
         value_to_text(v, one);
-        keys[i] = TextKey{uint32_t(arena.length), uint32_t(one.length), nullptr, v};
+        keys[i] = TextKey{0, nullptr, uint32_t(arena.length), uint32_t(one.length), v};
         append_text_bytes(arena, one.data, one.length);
     }
     for (uint32_t i = 0; i < n; ++i) {
         if (keys[i].text == nullptr) keys[i].text = arena.data + keys[i].offset;
+        keys[i].prefix = prefix_of(keys[i].text, keys[i].length);
     }
     merge_sort(keys.data(), scratch.data(), n, compare_texts);
     Scratch<Value> sorted(n);
