@@ -3,7 +3,7 @@
 // two parameters.
 //
 // A comparator is script code: it may throw, raise an error, answer
-// inconsistently, or change the very array being sorted. So the elements
+// inconsistently, or change the very array being sorted. So its elements
 // are taken into a buffer that holds a reference to each, sorted there by a
 // merge sort (which stays a permutation of its input whatever the
 // comparator answers), and written back only once the sort has completed.
@@ -96,8 +96,10 @@ int compare_texts(const TextKey& a, const TextKey& b) {
     return a.length < b.length ? -1 : a.length > b.length ? 1 : 0;
 }
 
-void sort_by_text(Value array, const HeldValues& items) {
-    const uint32_t n = items.size();
+// No script code runs while texts are compared, so the elements need no
+// extra holding: they are permuted in place once sorted.
+void sort_by_text(Value array) {
+    const uint32_t n = array_count(array);
     // Strings are compared in place; every other element's text goes into
     // one arena, whose place is known only once it is complete.
     LocalText<TEXT_SCRATCH_SIZE> arena;
@@ -105,7 +107,7 @@ void sort_by_text(Value array, const HeldValues& items) {
     Scratch<TextKey> keys(n);
     Scratch<TextKey> scratch(n);
     for (uint32_t i = 0; i < n; ++i) {
-        const Value v = items[i];
+        const Value v = array_element(array, i);
         if (is_string(v)) {
             keys[i] = TextKey{0, string_text(v), 0, string_length(v), v};
             continue;
@@ -119,9 +121,7 @@ void sort_by_text(Value array, const HeldValues& items) {
         keys[i].prefix = prefix_of(keys[i].text, keys[i].length);
     }
     merge_sort(keys.data(), scratch.data(), n, compare_texts);
-    Scratch<Value> sorted(n);
-    for (uint32_t i = 0; i < n; ++i) sorted[i] = keys[i].value;
-    write_back(array, sorted.data(), n);
+    for (uint32_t i = 0; i < n; ++i) set_array_element(array, i, keys[i].value);
 }
 
 // ---- by comparator ---------------------------------------------------------------
@@ -165,13 +165,13 @@ Value array_sort(Value receiver, const Value* arguments, uint32_t count) {
     }
     const uint32_t n = array_count(receiver);
     if (n < 2) return receiver;
+    if (function == 0) {
+        sort_by_text(receiver);
+        return receiver;
+    }
     HeldValues items(n);
     for (uint32_t i = 0; i < n; ++i) items.add(array_element(receiver, i));
-    if (function == 0) {
-        sort_by_text(receiver, items);
-    } else {
-        sort_by_comparator(receiver, items, function);
-    }
+    sort_by_comparator(receiver, items, function);
     return receiver;
 }
 
