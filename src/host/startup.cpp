@@ -167,6 +167,9 @@ int host_main(int argc, char** argv) {
 #endif
     add_client_variable();
     stop_table_init();
+#if KOVA_DEBUGGER
+    if (debugger_connected()) debugger_clear_lists();
+#endif
 
     // Frame 0: from here on the host takes every error a script does not catch.
     if (g_host.console_mode) {

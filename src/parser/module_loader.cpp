@@ -14,6 +14,10 @@
 #include "parser/statements.h"
 #include "platform/platform.h"
 
+#if KOVA_DEBUGGER
+#include "debugger/debugger.h"
+#endif
+
 namespace kova {
 
 ModuleLoaderState g_module_loader;
@@ -54,6 +58,17 @@ char* text_buffer(size_t length) {
     }
     return g_module_loader.buffer;
 }
+
+#if KOVA_DEBUGGER
+// A text the debugger supplied, into the buffer as a file is read.
+size_t take_fetched_text(const std::string& fetched) {
+    char* buffer = text_buffer(fetched.size());
+    buffer[0] = '\n';
+    std::memcpy(buffer + 1, fetched.data(), fetched.size());
+    buffer[fetched.size() + 1] = '\0';
+    return fetched.size();
+}
+#endif
 
 // Reads the whole file into the buffer after its leading line feed and
 // adds the NUL; returns the bytes read.
@@ -103,6 +118,23 @@ bool module_path(const char* name, char (&out)[MODULE_PATH_LIMIT]) {
     return append_path(out, &used, name);
 }
 
+namespace {
+
+// The module's text of `length` bytes is in the buffer after its leading
+// line feed: a compiled image, or source text to parse.
+void load_module_text(size_t length, bool compiled, StatementList* list, const char* path) {
+    char* text = g_module_loader.buffer + 1;
+    if (compiled) {
+        load_compiled_module(reinterpret_cast<const uint8_t*>(text), length, list, path);
+        return;
+    }
+    strip_comments(text);
+    g_parser.last_line_feed = g_module_loader.buffer;
+    parse_statement_list(text, list, true, false);
+}
+
+}  // namespace
+
 void load_module(uint32_t module_number, StatementList* list) {
     g_parser.module = module_number;
     g_parser.line = 1;
@@ -110,16 +142,17 @@ void load_module(uint32_t module_number, StatementList* list) {
 
     char path[MODULE_PATH_LIMIT];
     if (!module_path(module_name(module_number), path)) cannot_open(path);
-    const size_t length = read_module_file(path);
-    char* text = g_module_loader.buffer + 1;
-
-    if (is_compiled_name(path)) {
-        load_compiled_module(reinterpret_cast<const uint8_t*>(text), length, list, path);
+#if KOVA_DEBUGGER
+    // The debugger's front end may supply the text (source or a compiled
+    // image) in place of the file, with the module's breakpoints.
+    FetchedModule fetched;
+    if (debugger_fetch_module(module_number, fetched)) {
+        load_module_text(take_fetched_text(fetched.text), fetched.compiled, list, path);
+        if (fetched.has_lists) debugger_apply_lists(module_number, fetched.lists);
         return;
     }
-    strip_comments(text);
-    g_parser.last_line_feed = g_module_loader.buffer;
-    parse_statement_list(text, list, true, false);
+#endif
+    load_module_text(read_module_file(path), is_compiled_name(path), list, path);
 }
 
 }  // namespace kova
