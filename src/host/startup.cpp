@@ -118,11 +118,13 @@ void finish_cgi() {
     // The journal goes first: when it cannot be written the response must
     // still carry the 9999 record that says so.
     journal_write();
-    platform::close_stdout();
-    db_end_of_run();
 #if KOVA_DEBUGGER
+    // Before the response is closed: a web server may end the program as
+    // soon as it has the whole response, and the goodbye would be lost.
     debugger_finish();
 #endif
+    platform::close_stdout();
+    db_end_of_run();
 }
 
 }  // namespace

@@ -1,0 +1,269 @@
+#!/usr/bin/env python3
+"""kova-debug as a person uses it: a terminal session on a pseudo-terminal
+debugging a real request that lighttpd runs with kova-dbg as its CGI
+program.
+
+lighttpd listens on a free loopback port; kova-dbg's KOVA.config points
+DEBUG_PORT at the port kova-debug listens on. The session sets a
+breakpoint, the request is posted with curl, and the session steps over
+and into calls, prints variables, shows the call stack, steps out and
+continues; the transcript and the response are checked.
+
+Prints "N passed, N failed" last; exits 1 when anything failed.
+"""
+
+import argparse
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
+from kova_request import body, modules, parse_frames, top_call  # noqa: E402
+
+KOVA_DEBUG = os.path.join(ROOT, "debug", "kova-debug")
+WAIT = 20.0
+
+APP = """\
+function add(a, b) {
+    var c = a + b;
+    return c;
+}
+function main() {
+    var x = add(1, 2);
+    var y = add(x, 10);
+    console.log("y=", y);
+    sendToFront("y", y);
+}
+"""
+
+
+def free_port():
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+class Terminal:
+    """A program on a pseudo-terminal, with everything it wrote kept."""
+
+    ANSI = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
+
+    def __init__(self, argv, cwd):
+        self.pid, self.fd = pty.fork()
+        if self.pid == 0:
+            os.chdir(cwd)
+            os.environ["TERM"] = "dumb"
+            os.execvp(argv[0], argv)
+        self.raw = b""
+
+    def transcript(self):
+        text = self.raw.decode("utf-8", errors="replace")
+        return self.ANSI.sub("", text).replace("\r", "")
+
+    def read_some(self, timeout):
+        ready, _, _ = select.select([self.fd], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            data = os.read(self.fd, 65536)
+        except OSError:
+            return False
+        self.raw += data
+        return bool(data)
+
+    def expect(self, pattern, since, timeout=WAIT):
+        """Waits until `pattern` (a regular expression) appears in the
+        transcript after offset `since`; returns the offset after it."""
+        regex = re.compile(pattern)
+        deadline = time.monotonic() + timeout
+        while True:
+            match = regex.search(self.transcript(), since)
+            if match:
+                return match.end()
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise AssertionError("%r did not appear; the transcript after it began:\n%s"
+                                     % (pattern, self.transcript()[since:]))
+            self.read_some(min(left, 0.5))
+
+    def type(self, line):
+        os.write(self.fd, line.encode() + b"\r")
+
+    def close(self):
+        try:
+            os.kill(self.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        try:
+            os.waitpid(self.pid, 0)
+        except ChildProcessError:
+            pass
+        os.close(self.fd)
+
+
+class Lighttpd:
+    def __init__(self, root, kova_dbg, module_dir, debug_port):
+        www = os.path.join(root, "www")
+        os.makedirs(www)
+        shutil.copy(kova_dbg, os.path.join(www, "kova.cgi"))
+        with open(os.path.join(www, "KOVA.config"), "w") as handle:
+            handle.write("MODULE_DIR=%s\nDEBUG_PORT=%d\n" % (module_dir, debug_port))
+        self.port = free_port()
+        config = os.path.join(root, "lighttpd.conf")
+        passed = [k for k in ("ASAN_OPTIONS", "UBSAN_OPTIONS") if k in os.environ]
+        environment = ""
+        if passed:
+            environment = "setenv.add-environment = (%s)\n" % ", ".join(
+                '"%s" => "%s"' % (k, os.environ[k]) for k in passed)
+        with open(config, "w") as handle:
+            handle.write('server.document-root = "%s"\n' % www
+                         + 'server.bind = "127.0.0.1"\n'
+                         + "server.port = %d\n" % self.port
+                         + 'server.modules = ("mod_access", "mod_setenv", "mod_cgi")\n'
+                         + 'server.errorlog = "%s"\n' % os.path.join(root, "lighttpd-error.log")
+                         + 'url.access-deny = (".config",)\n'
+                         + 'cgi.assign = (".cgi" => "")\n'
+                         + environment)
+        self.process = subprocess.Popen(["lighttpd", "-D", "-f", config], stdout=subprocess.PIPE,
+                                        stderr=subprocess.STDOUT)
+        deadline = time.time() + 10
+        while True:
+            if self.process.poll() is not None:
+                raise RuntimeError("lighttpd ended at start: %s" % self.process.stdout.read().decode())
+            try:
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
+                return
+            except OSError:
+                if time.time() > deadline:
+                    raise RuntimeError("lighttpd did not listen on port %d" % self.port) from None
+                time.sleep(0.05)
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def post(port, data, result):
+    completed = subprocess.run(["curl", "-s", "--max-time", "120", "--data-binary", "@-",
+                                "http://127.0.0.1:%d/kova.cgi" % port], input=data, capture_output=True)
+    result["stdout"] = completed.stdout
+    result["status"] = completed.returncode
+
+
+def session(kova_dbg):
+    root = tempfile.mkdtemp(prefix="kova-debug-terminal-")
+    source = os.path.join(root, "src")
+    os.makedirs(source)
+    with open(os.path.join(source, "app.js"), "w") as handle:
+        handle.write(APP)
+    # The server's own copy differs: the front end's text is the one that runs.
+    served = os.path.join(root, "served")
+    os.makedirs(served)
+    with open(os.path.join(served, "app.js"), "w") as handle:
+        handle.write(APP.replace("add(x, 10)", "add(x, 20)"))
+    debug_port = free_port()
+    server = Lighttpd(root, kova_dbg, served, debug_port)
+    terminal = Terminal([sys.executable, KOVA_DEBUG, "--port", str(debug_port), "--source", source], root)
+    poster = None
+    try:
+        at = terminal.expect(r"listening on 127\.0\.0\.1:%d" % debug_port, 0)
+        at = terminal.expect(r"\(kdb\) ", at)
+        terminal.type("break app.js:6")
+        at = terminal.expect(r"Breakpoint 1 at app\.js:6\n", at)
+
+        result = {}
+        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
+        poster.start()
+        at = terminal.expect(r"\[1\] request from 127\.0\.0\.1 connected", at)
+        at = terminal.expect(r"\[1\] module app\.js from %s" % re.escape(os.path.join(source, "app.js")), at)
+        at = terminal.expect(r"\[1\] Breakpoint 1, main at app\.js:6\n6\t    var x = add\(1, 2\);\n", at)
+
+        # next: the call on line 6 is not a line of its own
+        terminal.type("next")
+        at = terminal.expect(r"\[1\] main at app\.js:7\n7\t    var y = add\(x, 10\);\n", at)
+        terminal.type("print x")
+        at = terminal.expect(r"x = 3\n", at)
+        terminal.type("step")
+        at = terminal.expect(r"\[1\] add at app\.js:2\n2\t    var c = a \+ b;\n", at)
+        terminal.type("bt")
+        at = terminal.expect(r">#0  add at app\.js:2:5\n #1  main at app\.js:7:16\n", at)
+        terminal.type("print [a, b]")
+        at = terminal.expect(r"\[a, b\] = \[3,10\]\n", at)
+        terminal.type("up")
+        at = terminal.expect(r"#1  main at app\.js:7\n", at)
+        terminal.type("print x * 2")
+        at = terminal.expect(r"x \* 2 = 6\n", at)
+        terminal.type("print nothing(")
+        at = terminal.expect(r"error: PARSE ERROR: CODE=\d+, MESSAGE='PARSE ERROR ", at)
+        terminal.type("finish")
+        at = terminal.expect(r"\[1\] main at app\.js:8\n8\t    console\.log\(\"y=\", y\);\n", at)
+        terminal.type("print y")
+        at = terminal.expect(r"y = 13\n", at)
+        terminal.type("continue")
+        at = terminal.expect(r"\[1\] \(L\) \"y=\"13\n", at)
+        at = terminal.expect(r"\[1\] request ended\n", at)
+        poster.join(60)
+        # lighttpd took the CGI header; the body is the frames
+        values = {f[1]: f[2] for f in parse_frames(result.get("stdout", b"")) if f[0] == "s"}
+        if values != {"y": 13}:
+            raise AssertionError("values %r" % values)
+
+        # Breakpoints stay for the next request; this one is ended from the terminal.
+        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
+        poster.start()
+        at = terminal.expect(r"\[2\] Breakpoint 1, main at app\.js:6\n", at)
+        terminal.type("info breakpoints")
+        at = terminal.expect(r"Num  What\n1    app\.js:6\n", at)
+        terminal.type("kill")
+        at = terminal.expect(r"\[2\] request ended\n", at)
+        poster.join(60)
+        frames = parse_frames(result["stdout"])
+        errors = [f for f in frames if f[0] == "S"]
+        if len(errors) != 1 or errors[0][1] != "1855":
+            raise AssertionError("frames after kill: %r" % frames)
+        terminal.type("quit")
+        terminal.expect(r"quit\n", at)
+    finally:
+        transcript = terminal.transcript()
+        terminal.close()
+        if poster is not None:
+            poster.join(5)
+        server.stop()
+        shutil.rmtree(root, ignore_errors=True)
+    return transcript
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--kova-dbg", required=True)
+    args = parser.parse_args()
+    try:
+        transcript = session(os.path.abspath(args.kova_dbg))
+    except Exception as error:
+        print("FAIL terminal session:", error)
+        print("0 passed, 1 failed")
+        return 1
+    print("PASS terminal session; transcript:")
+    print(transcript)
+    print("1 passed, 0 failed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
