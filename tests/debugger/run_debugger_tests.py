@@ -475,6 +475,46 @@ def test_front_end_that_never_answers():
         equal(front.channel.sock.recv(100), b"", "no goodbye on a given-up connection")
 
 
+def test_malformed_input_from_the_front_end():
+    # At a stop: a bad length prefix, a body cut short by a close, and a
+    # wrong acknowledgement all end the request with 1850, never a crash.
+    for name, act in (("bad prefix", lambda f: f.channel.sock.sendall(b"Zjunk")),
+                      ("short body", lambda f: (f.channel.sock.sendall(b"C99STEP"), f.channel.sock.shutdown(1))),
+                      ("digits", lambda f: f.channel.sock.sendall(b"C1xSTEP1"))):
+        with Case() as case:
+            front = case.connect(lists(lines=[2]))
+            stop_at(front, "app.js:2 add")
+            act(front)
+            error = case.request.finish().error()
+            check(error is not None and error[0] == "1850", "%s: %r" % (name, error))
+    with Case() as case:
+        front = case.connect(lists(lines=[2]))
+        got = front.channel._read(len(b"Sapp.js:main:10:16;app.js:add:2:5") + 3, time.monotonic() + 10)
+        equal(got, b"C33Sapp.js:main:10:16;app.js:add:2:5", "stop message")
+        front.channel.sock.sendall(b"C34")  # one more than the body's length
+        error = case.request.finish().error()
+        check(error is not None and error[0] == "1850", "wrong acknowledgement: %r" % (error,))
+    # Lists that do not follow the form are read as far as they do.
+    for text in (b"", b"T", b"\x00###", b"Tx:y;###B2:junk3:$$$b", b"T###Bnot lines$$$b2:", b"T###B$$$b2:n == ;"):
+        with Case() as case:
+            front = case.connect(text)
+            # add is called twice: two stops when line 2 was read
+            for _ in range(2 if b"B2:" in text else 0):
+                stop_at(front, "app.js:2 add")
+                front.step(protocol.STEP_RUN)
+            equal(front.next_stop(), None, "stop with lists %r" % text)
+            equal(case.request.finish().values(), {"y": 13}, "values with lists %r" % text)
+    # A compiled image that is not Base64 or not an image: the loader's 1165.
+    for image_text in (b"o!!!!", b"oAAAA", b"o"):
+        with Case() as case:
+            front = case.request.accept()
+            front.expect(b"Mapp.js")
+            front.send(image_text)
+            front.send(protocol.NOT_AVAILABLE)
+            error = case.request.finish().error()
+            check(error is not None and error[0] == "1165", "image %r: %r" % (image_text, error))
+
+
 TESTS = [value for name, value in sorted(globals().items()) if name.startswith("test_")]
 
 
