@@ -14,6 +14,7 @@
 #include "core/errors.h"
 #include "core/value_text.h"
 #include "core/values.h"
+#include "db/run_time_parse.h"
 #include "debugger/call_stack.h"
 #include "debugger/lists.h"
 #include "debugger/texts.h"
@@ -48,25 +49,6 @@ private:
     bool was_evaluating_;
 };
 
-// The parser's place, put back after the front end's text is parsed.
-class ParserPlaceKept {
-public:
-    ParserPlaceKept()
-        : line_(g_parser.line), last_line_feed_(g_parser.last_line_feed), module_(g_parser.module) {}
-    ~ParserPlaceKept() {
-        g_parser.line = line_;
-        g_parser.last_line_feed = last_line_feed_;
-        g_parser.module = module_;
-    }
-    ParserPlaceKept(const ParserPlaceKept&) = delete;
-    ParserPlaceKept& operator=(const ParserPlaceKept&) = delete;
-
-private:
-    uint32_t line_;
-    const char* last_line_feed_;
-    uint32_t module_;
-};
-
 // "#EVAL ERROR: CODE=..., MESSAGE='...'" and its shorter forms, for the
 // value an evaluation (stage EVAL) or its parse (PARSE) ended with.
 std::string error_answer(const char* stage, Value thrown) {
@@ -95,12 +77,7 @@ std::string error_answer(const char* stage, Value thrown) {
 // slots above belong to the calls it waits in, and stay).
 void apply_registers(const ScopeMark& scope) {
     g_eval.top = scope.top;
-    g_eval.frame_base = scope.frame_base;
-    g_eval.block_base = scope.block_base;
-    g_eval.block_depth = scope.block_depth;
-    g_eval.call_depth = scope.call_depth;
-    g_eval.parameter_count = scope.parameter_count;
-    g_eval.variable_count = scope.variable_count;
+    set_scope_registers(scope);
 }
 
 // Runs the statements in the current scope. True when they ran: *truthy
@@ -182,16 +159,16 @@ void EvaluatorSnapshot::restore() const {
 bool parse_front_end_text(const char* text, size_t length, uint32_t module, uint32_t line, StatementList* list,
                           Value* error) {
     EvaluatingMark evaluating;
-    ParserPlaceKept place;
     // The byte before the text starts its line; parsing writes into the copy.
     std::string buffer;
     buffer.reserve(length + 2);
     buffer.push_back('\n');
     buffer.append(text, length);
     buffer.push_back('\0');
+    RunTimeParse place(buffer.data() + 1);
+    // Errors name the module and line the expression belongs to.
     g_parser.module = module;
     g_parser.line = line;
-    g_parser.last_line_feed = buffer.data();
     try {
         parse_statement_list(buffer.data() + 1, list, true, true);
     } catch (const ScriptUnwind& unwind) {

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <new>
+#include <type_traits>
 
 #include "core/errors.h"
 #include "debugger/debugger.h"
@@ -19,20 +20,32 @@ namespace {
 
 int poll_time(int64_t left) { return left > INT_MAX ? INT_MAX : static_cast<int>(left); }
 
-bool send_bytes(const char* data, size_t size) {
-    int64_t deadline = platform::monotonic_ms() + g_debugger.reply_wait;
+// Moves exactly `size` bytes one way, the first of them within
+// `first_wait`, each further piece within the reply wait; a round that
+// moves nothing pauses, and only so many such rounds are allowed.
+template <bool SENDING>
+bool move_bytes(std::conditional_t<SENDING, const char*, char*> data, size_t size, int64_t first_wait) {
+    constexpr int IDLE_ROUNDS = SENDING ? SEND_ATTEMPTS : RECEIVE_ROUNDS;
+    int64_t deadline = platform::monotonic_ms() + first_wait;
     int idle = 0;
     while (size > 0) {
         const int64_t left = deadline - platform::monotonic_ms();
-        if (left <= 0 || idle >= SEND_ATTEMPTS) return false;
-        if (platform::socket_wait_writable(g_debugger.connection, poll_time(left)) != 1) return false;
-        const long n = platform::socket_send(g_debugger.connection, data, size);
-        if (n == platform::SOCKET_WOULD_BLOCK || n == 0) {
+        if (left <= 0 || idle >= IDLE_ROUNDS) return false;
+        const int fd = g_debugger.connection;
+        long n = 0;
+        if constexpr (SENDING) {
+            if (platform::socket_wait_writable(fd, poll_time(left)) != 1) return false;
+            n = platform::socket_send(fd, data, size);
+        } else {
+            if (platform::socket_wait_readable(fd, poll_time(left)) != 1) return false;
+            n = platform::socket_receive(fd, data, size);
+        }
+        if (n == platform::SOCKET_WOULD_BLOCK || (SENDING && n == 0)) {
             ++idle;
             platform::sleep_ms(TRANSPORT_PAUSE_MS);
             continue;
         }
-        if (n < 0) return false;
+        if (n <= 0) return false;  // an error, or the front end closed the connection
         data += n;
         size -= static_cast<size_t>(n);
         idle = 0;
@@ -41,29 +54,11 @@ bool send_bytes(const char* data, size_t size) {
     return true;
 }
 
-// Reads exactly `size` bytes; the first within `first_wait`.
-bool receive_bytes(char* data, size_t size, int64_t first_wait) {
-    int64_t deadline = platform::monotonic_ms() + first_wait;
-    int idle = 0;
-    while (size > 0) {
-        const int64_t left = deadline - platform::monotonic_ms();
-        if (left <= 0 || idle >= RECEIVE_ROUNDS) return false;
-        if (platform::socket_wait_readable(g_debugger.connection, poll_time(left)) != 1) return false;
-        const long n = platform::socket_receive(g_debugger.connection, data, size);
-        if (n == 0) return false;  // the front end closed the connection
-        if (n == platform::SOCKET_WOULD_BLOCK) {
-            ++idle;
-            platform::sleep_ms(TRANSPORT_PAUSE_MS);
-            continue;
-        }
-        if (n < 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-        idle = 0;
-        deadline = platform::monotonic_ms() + g_debugger.reply_wait;
-    }
-    return true;
+bool send_bytes(const char* data, size_t size) {
+    return move_bytes<true>(data, size, g_debugger.reply_wait);
 }
+
+bool receive_bytes(char* data, size_t size, int64_t first_wait) { return move_bytes<false>(data, size, first_wait); }
 
 // A length prefix: "A"+k and k digits. False when malformed.
 bool receive_prefix(size_t* length, int64_t first_wait) {

@@ -19,7 +19,6 @@ import re
 import select
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
@@ -30,6 +29,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
 from kova_request import body, modules, parse_frames, top_call  # noqa: E402
+from lighttpd import Lighttpd, free_port  # noqa: E402
 
 KOVA_DEBUG = os.path.join(ROOT, "debug", "kova-debug")
 WAIT = 20.0
@@ -46,12 +46,6 @@ function main() {
     sendToFront("y", y);
 }
 """
-
-
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
 
 
 class Terminal:
@@ -112,51 +106,16 @@ class Terminal:
         os.close(self.fd)
 
 
-class Lighttpd:
-    def __init__(self, root, kova_dbg, module_dir, debug_port):
-        www = os.path.join(root, "www")
-        os.makedirs(www)
-        shutil.copy(kova_dbg, os.path.join(www, "kova.cgi"))
-        with open(os.path.join(www, "KOVA.config"), "w") as handle:
-            handle.write("MODULE_DIR=%s\nDEBUG_PORT=%d\n" % (module_dir, debug_port))
-        self.port = free_port()
-        config = os.path.join(root, "lighttpd.conf")
-        passed = [k for k in ("ASAN_OPTIONS", "UBSAN_OPTIONS") if k in os.environ]
-        environment = ""
-        if passed:
-            environment = "setenv.add-environment = (%s)\n" % ", ".join(
-                '"%s" => "%s"' % (k, os.environ[k]) for k in passed)
-        with open(config, "w") as handle:
-            handle.write('server.document-root = "%s"\n' % www
-                         + 'server.bind = "127.0.0.1"\n'
-                         + "server.port = %d\n" % self.port
-                         + 'server.modules = ("mod_access", "mod_setenv", "mod_cgi")\n'
-                         + 'server.errorlog = "%s"\n' % os.path.join(root, "lighttpd-error.log")
-                         + 'url.access-deny = (".config",)\n'
-                         + 'cgi.assign = (".cgi" => "")\n'
-                         + environment)
-        self.process = subprocess.Popen(["lighttpd", "-D", "-f", config], stdout=subprocess.PIPE,
-                                        stderr=subprocess.STDOUT)
-        deadline = time.time() + 10
-        while True:
-            if self.process.poll() is not None:
-                raise RuntimeError("lighttpd ended at start: %s" % self.process.stdout.read().decode())
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
-                return
-            except OSError:
-                if time.time() > deadline:
-                    raise RuntimeError("lighttpd did not listen on port %d" % self.port) from None
-                time.sleep(0.05)
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+def install(root, kova_dbg, module_dir, debug_port):
+    """kova-dbg as the document root's kova.cgi, debugged at `debug_port`."""
+    www = os.path.join(root, "www")
+    os.makedirs(www)
+    shutil.copy(kova_dbg, os.path.join(www, "kova.cgi"))
+    with open(os.path.join(www, "KOVA.config"), "w") as handle:
+        handle.write("MODULE_DIR=%s\nDEBUG_PORT=%d\n" % (module_dir, debug_port))
+    server = Lighttpd(root, www)
+    server.start()
+    return server
 
 
 def post(port, data, result):
@@ -178,7 +137,7 @@ def session(kova_dbg):
     with open(os.path.join(served, "app.js"), "w") as handle:
         handle.write(APP.replace("add(x, 10)", "add(x, 20)"))
     debug_port = free_port()
-    server = Lighttpd(root, kova_dbg, served, debug_port)
+    server = install(root, kova_dbg, served, debug_port)
     terminal = Terminal([sys.executable, KOVA_DEBUG, "--port", str(debug_port), "--source", source], root)
     poster = None
     try:
