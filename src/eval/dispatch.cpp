@@ -75,6 +75,7 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 186: return eval_integer;
         case 187: return eval_float;
         case 189: return eval_array;
+        case 182: return eval_regexp;
         case 169: return eval_send_to_front;
         case 191: return eval_alert_to_front;
         case 162: return eval_select;
@@ -89,7 +90,7 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 192: return eval_record_map;
         case 193: return eval_record_hash;
         case 194: return eval_sql_aggregate;
-        case 171: case 173: case 174: case 175: case 176: case 177: case 178: case 182: case 185:
+        case 171: case 173: case 174: case 175: case 176: case 177: case 178: case 185:
             return eval_not_built;
         default: return eval_reserved;
     }

@@ -17,6 +17,7 @@
 #include "parser/module_loader.h"
 #include "parser/module_table.h"
 #include "parser/parser.h"
+#include "regex/regex.h"
 
 namespace kova {
 
@@ -37,6 +38,7 @@ void reset_process_state() {
     module_loader_reset();
     run_reset();
     eval_reset();
+    regex_reset();
 }
 
 }  // namespace kova
