@@ -334,30 +334,65 @@ private:
 
     uint32_t lookaround(uint8_t look, uint32_t inside, uint32_t close) {
         const bool ahead = look == LOOK_AHEAD || look == LOOK_NOT_AHEAD;
+        // A pending literal run is the term a lookahead follows, or takes a
+        // pending lookbehind.
+        close_run();
         if (behind_value_ != 0) fail_quoting(c_, 4645, LOOKBEHIND_FORMAT);
         if (ahead) {
             if (close + 1 < end_) {
                 const uint16_t next = pattern_[close + 1];
                 if (next == '{' || next == '*' || next == '+' || next == '?') fail_quoting(c_, 4650, LOOKAHEAD_FORMAT);
             }
-            close_run();
             // A lookahead belongs to the term before it.
             if (terms_.empty()) fail(4785, NO_PATTERN);
-            if (terms_.back().lookaround != LOOK_NONE) fail_quoting(c_, 4650, LOOKAHEAD_FORMAT);
-        } else {
-            if (close + 1 >= end_) fail_quoting(c_, 4645, LOOKBEHIND_FORMAT);
-            close_run();
+            const uint8_t held = terms_.back().lookaround;
+            if (held == LOOK_AHEAD || held == LOOK_NOT_AHEAD) fail_quoting(c_, 4650, LOOKAHEAD_FORMAT);
+        } else if (close + 1 >= end_) {
+            fail_quoting(c_, 4645, LOOKBEHIND_FORMAT);
         }
         const Value sub = compile_range(c_, inside, close, static_cast<uint8_t>(flags_ & ~0x03));
         retain(sub);
         if (ahead) {
-            attach(terms_.back(), look, sub);
+            if (terms_.back().lookaround != LOOK_NONE) {
+                wrap_last_term(look, sub);
+            } else {
+                attach(terms_.back(), look, sub);
+            }
         } else {
             // A lookbehind belongs to the term after it.
             behind_kind_ = look;
             behind_value_ = sub;
         }
         return close + 1;
+    }
+
+    // A term holds one lookaround. When a lookahead follows a term that has
+    // a lookbehind, the term moves into a non-capturing group of its own,
+    // (?<=X)T(?=Y) becoming (?<=X)(?:T(?=Y)): the group takes the lookbehind
+    // (decided at the same start) and the term inside takes the lookahead.
+    void wrap_last_term(uint8_t look, Value look_value) {
+        RegexTerm inner = terms_.back();
+        const uint8_t behind = inner.lookaround;
+        const Value behind_value = is_group_kind(inner.kind) ? group_lookaround(inner) : inner.sub;
+        inner.lookaround = LOOK_NONE;
+        if (is_group_kind(inner.kind)) {
+            store_u32(reinterpret_cast<uint8_t*>(&inner) + TERM_GROUP_LOOKAROUND_OFFSET, 0);
+        } else {
+            inner.sub = 0;
+        }
+        std::vector<uint16_t> pool;
+        if (!is_group_kind(inner.kind) && inner.pool_count != 0) {
+            pool.assign(pool_.begin() + inner.pool_offset, pool_.begin() + inner.pool_offset + inner.pool_count);
+            inner.pool_offset = 0;
+        }
+        attach(inner, look, look_value);
+        // The values move with the terms: no count changes.
+        terms_.pop_back();
+        const Value group = make_sequence(pool, std::vector<RegexTerm>{inner}, flags_);
+        retain(group);
+        RegexTerm& outer = push_term(TERM_NON_CAPTURING);
+        outer.sub = group;
+        attach(outer, behind, behind_value);
     }
 
     // ---- quantifiers ------------------------------------------------------------------
@@ -630,19 +665,24 @@ private:
 
     // ---- the item ---------------------------------------------------------------------
 
-    Value make_item() {
-        const uint32_t pool_length = static_cast<uint32_t>(pool_.size());
-        const uint32_t count = static_cast<uint32_t>(terms_.size());
+    static Value make_sequence(const std::vector<uint16_t>& pool, const std::vector<RegexTerm>& terms, uint8_t flags) {
+        const uint32_t pool_length = static_cast<uint32_t>(pool.size());
+        const uint32_t count = static_cast<uint32_t>(terms.size());
         uint8_t* array = nullptr;
         const uint32_t array_reference = area_alloc(size_t(count) * REGEX_TERM_SIZE, &array);
         // The term structs are the little-endian bytes of the layout.
-        std::memcpy(array, terms_.data(), size_t(count) * REGEX_TERM_SIZE);
+        std::memcpy(array, terms.data(), size_t(count) * REGEX_TERM_SIZE);
         Value value = 0;
-        uint8_t* item = new_regex_item(regex_sequence_size(pool_length), flags_, &value);
+        uint8_t* item = new_regex_item(regex_sequence_size(pool_length), flags, &value);
         store_u16(item + REGEX_COUNT_OFFSET, static_cast<uint16_t>(count));
         store_u32(item + REGEX_REFERENCE_OFFSET, array_reference);
         store_u16(item + REGEX_POOL_LENGTH_OFFSET, static_cast<uint16_t>(pool_length));
-        if (pool_length != 0) std::memcpy(item + REGEX_POOL_OFFSET, pool_.data(), size_t(pool_length) * 2);
+        if (pool_length != 0) std::memcpy(item + REGEX_POOL_OFFSET, pool.data(), size_t(pool_length) * 2);
+        return value;
+    }
+
+    Value make_item() {
+        const Value value = make_sequence(pool_, terms_, flags_);
         finished_ = true;
         return value;
     }

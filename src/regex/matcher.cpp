@@ -351,11 +351,14 @@ private:
             return uint32_t(q - p);
         }
         RunEntry& run = r_.runs[t.id];
-        if (run.search != r_.search_number || p < run.start || p > run.end) {
+        const bool known = run.search == r_.search_number;
+        if (!known || p < run.start || p > run.end) {
+            // A scan that reaches the run already known ends where it ends.
+            const bool joins = known && p < run.start;
             int32_t q = p;
-            while (q < n_ && qualifies(t, s_[q])) ++q;
+            while (q < n_ && !(joins && q == run.start) && qualifies(t, s_[q])) ++q;
             tick(uint64_t(q - p) / 64);
-            run = RunEntry{r_.search_number, p, q};
+            run = RunEntry{r_.search_number, p, joins && q == run.start ? run.end : q};
         }
         return uint32_t(run.end - p);
     }
@@ -367,9 +370,10 @@ private:
         const uint32_t slot = memo ? e.memo_slot + k : 0;
         if (memo && k != 0 && r_.memo.test(slot, p)) return -1;
         const uint32_t low = t.min;
-        // Ends known to fail may be skipped only where the term's choices
-        // from a later end are a subset of its choices from p.
-        const bool subset_rule = memo && t.max == UNBOUNDED_COUNT && !t.lookbehind_guarded;
+        // From an end e_j of a repetition, the term's choices are a subset
+        // of its choices from p (those from count j on), and reach at least
+        // as far, unless the walk from p stopped at the maximum count.
+        const bool skip_known = memo && !t.lookbehind_guarded;
         const bool ahead = t.lookaround == LOOK_AHEAD || t.lookaround == LOOK_NOT_AHEAD;
         const bool rerun = t.groups_first <= t.groups_last;
 
@@ -377,22 +381,30 @@ private:
         uint32_t reach = 0;       // highest count walked
         uint32_t last_count = 0;  // highest count tried as a candidate
         bool repeats_empty = false;
+        bool stopped_early = false;  // at an end known to fail
+        bool at_maximum = false;     // the walk stopped at the maximum, not by a failure
         const size_t base = r_.positions.size();
         if (t.single_width) {
             reach = run_length(t, p, t.max);
             last_count = reach;
-            if (subset_rule && reach > 0) {
+            at_maximum = reach == t.max && p + int32_t(reach) < n_ && qualifies(t, s_[p + int32_t(reach)]);
+            if (skip_known && reach > 0) {
                 const int32_t known = r_.memo.first_set(slot, p + 1, p + int32_t(reach));
                 if (known >= 0) last_count = std::min(reach, uint32_t(known - p) - 1 + low);
+                stopped_early = last_count < reach;
             }
         } else {
             r_.positions.push_back(p);
             uint32_t limit = t.max;
             int32_t at = p;
+            bool failed = false;
             while (reach < limit) {
                 tick();
                 const int32_t end = once(t, at);
-                if (end < 0) break;
+                if (end < 0) {
+                    failed = true;
+                    break;
+                }
                 ++reach;
                 r_.positions.push_back(end);
                 if (end == at) {
@@ -400,10 +412,13 @@ private:
                     break;
                 }
                 at = end;
-                if (subset_rule && r_.memo.test(slot, end)) limit = std::max(reach, reach - 1 + low);
+                if (skip_known && r_.memo.test(slot, end)) limit = std::min(limit, std::max(reach, reach - 1 + low));
             }
             last_count = reach;
+            stopped_early = !failed && !repeats_empty && limit < t.max;
+            at_maximum = !failed && !repeats_empty && reach == t.max;
         }
+        const bool mark_ends = skip_known && (stopped_early || !at_maximum);
         const auto end_of = [&](uint32_t count) {
             if (t.single_width) return p + int32_t(count);
             return r_.positions[base + std::min(count, reach)];
@@ -413,27 +428,37 @@ private:
         // With empty repetitions every count from `reach` up ends at the same
         // place, so a minimum beyond the counts walked is still reached.
         const uint32_t first = repeats_empty ? std::min(low, reach) : low;
-        if (first <= last_count) {
-            for (uint32_t i = 0; i <= last_count - first; ++i) {
-                const uint32_t count = t.lazy ? first + i : last_count - i;
-                const int32_t q = end_of(count);
-                tick();
-                if (ahead && !ahead_holds(t, q)) continue;
-                if (rerun) {
-                    // The groups inside keep what the chosen last repetition captured.
-                    if (count == 0) {
-                        clear_groups(t.groups_first, t.groups_last);
-                    } else {
-                        once(t, end_of(count - 1));
-                    }
-                }
-                result = sequence(e, k + 1, q);
-                if (result >= 0) break;
+        // Where the rest of the sequence is memoised, ends whose rest is known
+        // to fail are skipped a word of positions at a time.
+        const bool skip_failed_rest = memo && t.single_width && k + 1 < e.count;
+        const uint32_t rest_slot = slot + 1;
+        int64_t count = t.lazy ? int64_t(first) : int64_t(last_count);
+        while (count >= int64_t(first) && count <= int64_t(last_count)) {
+            if (skip_failed_rest) {
+                const int32_t open = t.lazy ? r_.memo.first_clear(rest_slot, p + int32_t(count), p + int32_t(last_count))
+                                            : r_.memo.last_clear(rest_slot, p + int32_t(first), p + int32_t(count));
+                if (open < 0) break;
+                count = open - p;
             }
+            const uint32_t c = uint32_t(count);
+            count += t.lazy ? 1 : -1;
+            const int32_t q = end_of(c);
+            tick();
+            if (ahead && !ahead_holds(t, q)) continue;
+            if (rerun) {
+                // The groups inside keep what the chosen last repetition captured.
+                if (c == 0) {
+                    clear_groups(t.groups_first, t.groups_last);
+                } else {
+                    once(t, end_of(c - 1));
+                }
+            }
+            result = sequence(e, k + 1, q);
+            if (result >= 0) break;
         }
         if (result < 0 && memo) {
             r_.memo.set(slot, p);
-            if (subset_rule) {
+            if (mark_ends) {
                 if (t.single_width) {
                     if (reach > 0) r_.memo.set_range(slot, p + 1, p + int32_t(reach));
                 } else {

@@ -104,4 +104,45 @@ int32_t FailureMemo::first_set(uint32_t slot, int32_t first, int32_t last) const
     return -1;
 }
 
+int32_t FailureMemo::first_clear(uint32_t slot, int32_t first, int32_t last) const {
+    int32_t p = first;
+    while (p <= last) {
+        const uint64_t* page = directory_[slot * pages_per_slot_ + (uint32_t(p) >> PAGE_SHIFT)];
+        if (page == nullptr) return p;
+        const int32_t page_end = int32_t((uint32_t(p) | PAGE_MASK));
+        const int32_t stop = last < page_end ? last : page_end;
+        while (p <= stop) {
+            const uint32_t bit = uint32_t(p) & 63;
+            const uint64_t word = ~page[(uint32_t(p) & PAGE_MASK) >> 6] >> bit;
+            if (word != 0) {
+                const int32_t found = p + __builtin_ctzll(word);
+                return found <= last ? found : -1;
+            }
+            p += int32_t(64 - bit);
+        }
+    }
+    return -1;
+}
+
+int32_t FailureMemo::last_clear(uint32_t slot, int32_t first, int32_t last) const {
+    int32_t p = last;
+    while (p >= first) {
+        const uint64_t* page = directory_[slot * pages_per_slot_ + (uint32_t(p) >> PAGE_SHIFT)];
+        if (page == nullptr) return p;
+        const int32_t page_start = int32_t(uint32_t(p) & ~PAGE_MASK);
+        const int32_t stop = first > page_start ? first : page_start;
+        while (p >= stop) {
+            const uint32_t bit = uint32_t(p) & 63;
+            // The clear bits at or below `bit`.
+            const uint64_t word = ~page[(uint32_t(p) & PAGE_MASK) >> 6] << (63 - bit);
+            if (word != 0) {
+                const int32_t found = p - __builtin_clzll(word);
+                return found >= first ? found : -1;
+            }
+            p -= int32_t(bit + 1);
+        }
+    }
+    return -1;
+}
+
 }  // namespace kova

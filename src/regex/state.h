@@ -43,6 +43,10 @@ public:
     void set_range(uint32_t slot, int32_t first, int32_t last);
     // The first position from `first` to `last` whose bit is set, or -1.
     int32_t first_set(uint32_t slot, int32_t first, int32_t last) const;
+    // The first (or last) position from `first` to `last` whose bit is
+    // clear, or -1.
+    int32_t first_clear(uint32_t slot, int32_t first, int32_t last) const;
+    int32_t last_clear(uint32_t slot, int32_t first, int32_t last) const;
 
 private:
     static constexpr uint32_t PAGE_SHIFT = 12;
