@@ -180,6 +180,7 @@ private:
     // ---- where a search may start ---------------------------------------------------
 
     int32_t next_start(const PreparedExpression& e, int32_t p, int32_t last_start) {
+        if (e.start == PreparedExpression::START_ANYWHERE) return p;
         const PreparedTerm& t = *e.first;
         switch (e.start) {
             case PreparedExpression::START_UNIT: {

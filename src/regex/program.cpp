@@ -67,6 +67,7 @@ public:
         const uint32_t reference = load_u32(item + REGEX_REFERENCE_OFFSET);
         PreparedExpression* e = make<PreparedExpression>(1);
         e->memo_slot = NO_MEMO;
+        e->count = count;
         GroupRange own;
         if (flags & REGEX_ALTERNATION) {
             if (count == 0) malformed();
@@ -102,7 +103,6 @@ public:
             }
             set_start(*e);
         }
-        e->count = count;
         e->groups_first = own.first;
         e->groups_last = own.last;
         groups->add(own.first, own.last);
