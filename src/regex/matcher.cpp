@@ -86,7 +86,9 @@ public:
           n_(n),
           multiline_((flags & REGEX_MULTILINE) != 0),
           dot_all_((flags & REGEX_DOT_ALL) != 0),
-          memo_on_(!program.has_backreference && program.memo_slots != 0 && !g_regex.memo_disabled),
+          memo_allowed_(!program.has_backreference && program.memo_slots != 0 && !g_regex.memo_disabled),
+          memo_on_(false),
+          memo_after_(std::min<uint64_t>(MEMO_AFTER_PER_UNIT * (uint64_t(n) + 1) + MEMO_AFTER_STEPS, MEMO_AFTER_LIMIT)),
           spans_(g_regex.spans.data()) {}
 
     // The match of `e` that starts first at or after `start` (and at or
@@ -117,7 +119,10 @@ public:
 
 private:
     void tick() {
-        if (++r_.steps > REGEX_STEP_LIMIT) raise_runtime_error(4810, "正規表現の照合が複雑すぎます");
+        if (++r_.steps > memo_after_) {
+            if (r_.steps > REGEX_STEP_LIMIT) raise_runtime_error(4810, "正規表現の照合が複雑すぎます");
+            memo_on_ = memo_allowed_;
+        }
     }
     void tick(uint64_t n) {
         r_.steps += n;
@@ -477,7 +482,15 @@ private:
     int32_t n_;
     bool multiline_;
     bool dot_all_;
+    // The memory of failed continuations costs more than it saves on a
+    // search that does no more work than a few passes over the subject, so
+    // it is taken up once a search has gone beyond that.
+    static constexpr uint64_t MEMO_AFTER_PER_UNIT = 8;
+    static constexpr uint64_t MEMO_AFTER_STEPS = 4096;
+    static constexpr uint64_t MEMO_AFTER_LIMIT = 1000000;
+    bool memo_allowed_;
     bool memo_on_;
+    uint64_t memo_after_;
     int32_t* spans_;
 };
 

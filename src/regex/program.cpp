@@ -283,6 +283,10 @@ private:
             e.start = PreparedExpression::START_SET;
         } else if (t.kind == TERM_LINE_START) {
             e.start = PreparedExpression::START_LINE;
+        } else if (is_group_kind(t.kind) && !t.sub->alternation) {
+            // A group starts where its first term does.
+            e.start = t.sub->start;
+            e.first = t.sub->first;
         }
     }
 
