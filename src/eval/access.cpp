@@ -276,12 +276,7 @@ Value regex_property(Value regex, uint32_t name) {
     }
     if (is("flags")) {
         char letters[5];
-        size_t n = 0;
-        if (flags & REGEX_IGNORE_CASE) letters[n++] = 'i';
-        if (flags & REGEX_MULTILINE) letters[n++] = 'm';
-        if (flags & REGEX_GLOBAL) letters[n++] = 'g';
-        if (flags & REGEX_STICKY) letters[n++] = 'y';
-        if (flags & REGEX_DOT_ALL) letters[n++] = 's';
+        const size_t n = regex_flag_letters(flags, letters);
         if (n == 0) return make_value(TAG_NAME, NAME_NULL);
         return new_string(letters, n);
     }

@@ -81,39 +81,23 @@ void FailureMemo::set_range(uint32_t slot, int32_t first, int32_t last) {
     }
 }
 
-int32_t FailureMemo::first_set(uint32_t slot, int32_t first, int32_t last) const {
+// The first position from `first` to `last` whose bit equals `value`; a
+// page not made yet holds only clear bits.
+int32_t FailureMemo::first_with(uint32_t slot, int32_t first, int32_t last, bool value) const {
+    const uint64_t flip = value ? 0 : ~uint64_t(0);
     int32_t p = first;
     while (p <= last) {
         const uint64_t* page = directory_[slot * pages_per_slot_ + (uint32_t(p) >> PAGE_SHIFT)];
         const int32_t page_end = int32_t((uint32_t(p) | PAGE_MASK));
         if (page == nullptr) {
+            if (!value) return p;
             p = page_end + 1;
             continue;
         }
         const int32_t stop = last < page_end ? last : page_end;
         while (p <= stop) {
             const uint32_t bit = uint32_t(p) & 63;
-            const uint64_t word = page[(uint32_t(p) & PAGE_MASK) >> 6] >> bit;
-            if (word != 0) {
-                const int32_t found = p + __builtin_ctzll(word);
-                return found <= last ? found : -1;
-            }
-            p += int32_t(64 - bit);
-        }
-    }
-    return -1;
-}
-
-int32_t FailureMemo::first_clear(uint32_t slot, int32_t first, int32_t last) const {
-    int32_t p = first;
-    while (p <= last) {
-        const uint64_t* page = directory_[slot * pages_per_slot_ + (uint32_t(p) >> PAGE_SHIFT)];
-        if (page == nullptr) return p;
-        const int32_t page_end = int32_t((uint32_t(p) | PAGE_MASK));
-        const int32_t stop = last < page_end ? last : page_end;
-        while (p <= stop) {
-            const uint32_t bit = uint32_t(p) & 63;
-            const uint64_t word = ~page[(uint32_t(p) & PAGE_MASK) >> 6] >> bit;
+            const uint64_t word = (page[(uint32_t(p) & PAGE_MASK) >> 6] ^ flip) >> bit;
             if (word != 0) {
                 const int32_t found = p + __builtin_ctzll(word);
                 return found <= last ? found : -1;

@@ -42,10 +42,12 @@ public:
     // Sets positions first to last (inclusive).
     void set_range(uint32_t slot, int32_t first, int32_t last);
     // The first position from `first` to `last` whose bit is set, or -1.
-    int32_t first_set(uint32_t slot, int32_t first, int32_t last) const;
+    int32_t first_set(uint32_t slot, int32_t first, int32_t last) const { return first_with(slot, first, last, true); }
     // The first (or last) position from `first` to `last` whose bit is
     // clear, or -1.
-    int32_t first_clear(uint32_t slot, int32_t first, int32_t last) const;
+    int32_t first_clear(uint32_t slot, int32_t first, int32_t last) const {
+        return first_with(slot, first, last, false);
+    }
     int32_t last_clear(uint32_t slot, int32_t first, int32_t last) const;
 
 private:
@@ -53,6 +55,7 @@ private:
     static constexpr uint32_t PAGE_MASK = (1u << PAGE_SHIFT) - 1;
     static constexpr uint32_t PAGE_WORDS = (1u << PAGE_SHIFT) / 64;
     uint64_t* page_for(uint32_t slot, int32_t position);
+    int32_t first_with(uint32_t slot, int32_t first, int32_t last, bool value) const;
 
     std::vector<uint64_t*> directory_;
     uint32_t pages_per_slot_ = 0;

@@ -22,7 +22,6 @@ protected:
     void SetUp() override {
         reset_runtime("t.js");
         values_reset();
-        regex_reset();
         areas_enter_run_mode();
     }
     void TearDown() override { regex_reset(); }
@@ -189,6 +188,29 @@ TEST_F(RegexCompiledFormTest, SearchWritesCaptureSpansIntoTheGroupTerms) {
     EXPECT_EQ(term(v, 0).min, 0);
     EXPECT_EQ(term(v, 0).max, 0);
     EXPECT_FALSE(regex_capture(1, &a, &b));
+}
+
+TEST_F(RegexCompiledFormTest, PatternsTooLargeForTheCompiledFormRaise1400) {
+    const auto code_of = [](const std::string& pattern) {
+        try {
+            compile_regex_text(pattern.data(), pattern.size(), 0);
+        } catch (const ScriptUnwind& unwind) {
+            size_t length = 0;
+            const char* code = error_code_text(unwind.value, &length);
+            return std::string(code, length);
+        }
+        return std::string("none");
+    };
+    EXPECT_EQ(code_of(std::string(65535, 'a')), "none");
+    EXPECT_EQ(code_of(std::string(65536, 'a')), "1400");  // the pool's length is 16 bits
+    EXPECT_EQ(code_of("[\\x00-\\uFFFF]"), "1400");
+    std::string groups;
+    for (int i = 0; i < 255; ++i) groups += "(a)";
+    EXPECT_EQ(code_of(groups), "none");
+    EXPECT_EQ(code_of(groups + "(a)"), "1400");  // the group number is one byte
+    // Nesting deeper than the machine stack allows ends in the error, not a crash.
+    const size_t depth = 200000;
+    EXPECT_EQ(code_of(std::string(depth, '(') + "a" + std::string(depth, ')')), "1400");
 }
 
 TEST_F(RegexCompiledFormTest, FreeingReleasesEveryPart) {

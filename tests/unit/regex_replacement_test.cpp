@@ -21,7 +21,6 @@ protected:
     void SetUp() override {
         reset_runtime("t.js");
         values_reset();
-        regex_reset();
         areas_enter_run_mode();
     }
     void TearDown() override { regex_reset(); }
