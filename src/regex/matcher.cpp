@@ -12,7 +12,9 @@
 // unbounded repetition from p also fails from each of its repetition ends
 // (their choices are a subset of p's), which are remembered too; and a
 // repetition that reaches an end already known to fail stops there. So
-// patterns such as a*a*a*b or (?:a|aa)*c stay linear in the subject. Past
+// patterns such as a*a*a*b or (?:a|aa)*c stay linear in the subject. The
+// memory is taken up only once a search has done more work than a few
+// passes over the subject, so ordinary searches never pay for it. Past
 // REGEX_STEP_LIMIT steps (term attempts, repetitions, candidate ends) a
 // search raises runtime error 4810.
 #include <algorithm>
