@@ -5,7 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl
+tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl tzdata chromium
+# Node.js and npm for the browser-side library's tests: Debian's packages
+# where the machine has none (a machine may carry its own Node.js, which
+# already brings npm and conflicts with Debian's npm package).
+command -v node >/dev/null || tools/ensure-packages.sh nodejs
+command -v npm >/dev/null || tools/ensure-packages.sh npm
+# playwright-core drives Debian's chromium; nothing downloads a browser.
+PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -20,15 +27,24 @@ build_and_test build/release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build_and_test build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
 
-# Fuzzing: clang's libFuzzer with ASan + UBSan, seeded with the example and
-# benchmark scripts; any crash fails the run.
+# Fuzzing: clang's libFuzzer with ASan + UBSan. Each target starts from its
+# own copy of the seeds (the example and benchmark scripts, tests/fuzz/seeds,
+# and tests/fuzz/seeds/<target> when there is one), so no target inherits
+# the units another one found; any crash, sanitizer report or input running
+# past 30 s fails the run.
 CXX=clang++ cmake -S . -B build/fuzz -DKOVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/fuzz -j"$jobs"
-corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
-cp examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
+corpora=$(mktemp -d)
+trap 'rm -rf "$corpora"' EXIT
 for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
-  echo "fuzzing with $(basename "$fuzzer") for ${KOVA_FUZZ_SECONDS:-60} s"
-  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $(basename "$fuzzer") found a fault"; exit 1; }
+  name=$(basename "$fuzzer")
+  corpus="$corpora/$name"
+  mkdir -p "$corpus"
+  cp examples/*/modules/*.js bench/scripts/*.js "$corpus"/ 2>/dev/null || true
+  find tests/fuzz/seeds -maxdepth 1 -type f -exec cp {} "$corpus"/ \;
+  [ -d "tests/fuzz/seeds/$name" ] && cp -r "tests/fuzz/seeds/$name"/. "$corpus"/
+  echo "fuzzing with $name for ${KOVA_FUZZ_SECONDS:-60} s"
+  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+    "$corpus" 2>&1 | tail -n 12
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $name found a fault"; exit 1; }
 done

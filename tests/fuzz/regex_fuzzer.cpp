@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/areas.h"
@@ -55,8 +56,13 @@ void search_all(Value compiled, Value subject_value, const std::string& replacem
                 LocalText<TEXT_SCRATCH_SIZE> out;
                 expand_replacement(compiled, subject, replacement.data(), replacement.size(), out);
                 release_if_temporary(regex_match_result(compiled, subject_value, subject));
-            } catch (const ScriptUnwind&) {
-                // The step bound (4810) and the template's errors end here.
+            } catch (const ScriptUnwind& unwind) {
+                // The template's errors end here, and the step bound: a
+                // pattern that reached it would only reach it again, so one
+                // such search is enough for an input.
+                size_t length = 0;
+                const char* code = error_code_text(unwind.value, &length);
+                if (length == 4 && std::memcmp(code, "4810", 4) == 0) return;
             }
         }
     }
