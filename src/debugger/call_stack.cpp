@@ -57,42 +57,11 @@ uint32_t name_of_function(Value function) {
     return ENTRY_ANONYMOUS;
 }
 
-// Does v, and everything inside it, have a text (value_text.h)?
-bool has_text_form(Value v, unsigned depth) {
-    if (depth > TEXT_NESTING_LIMIT) return false;
-    switch (value_tag(v)) {
-        case TAG_FUNCTION:
-        case TAG_REGEX:
-        case TAG_UNUSED:
-        case TAG_IMMEDIATE:
-            return false;
-        case TAG_ARRAY: {
-            const ArrayCell* cell = cell_as<ArrayCell>(v);
-            for (uint32_t i = 0; i < cell->count; ++i) {
-                if (!has_text_form(load_u32(area_pointer(cell->elements) + 4 * size_t(i)), depth + 1)) return false;
-            }
-            return true;
-        }
-        case TAG_KEYED:
-        case TAG_OBJECT: {
-            const bool keyed = value_tag(v) == TAG_KEYED;
-            const uint32_t count = keyed ? cell_as<KeyedCell>(v)->count : cell_as<ObjectCell>(v)->count;
-            const uint32_t pairs = keyed ? cell_as<KeyedCell>(v)->pairs : cell_as<ObjectCell>(v)->pairs;
-            for (uint32_t i = 0; i < count; ++i) {
-                if (!has_text_form(load_u32(area_pointer(pairs) + 8 * size_t(i) + 4), depth + 1)) return false;
-            }
-            return true;
-        }
-        default:
-            return true;
-    }
-}
-
 // A value in a trace message: its text with strings quoted. A trace must
 // never make the traced call fail, so a value without a text (a function
 // passed as a callback) is named instead.
 void append_trace_value(Value v, TextBuffer& text) {
-    if (has_text_form(v, 0)) {
+    if (value_has_text(v)) {
         append_value_text(v, text, true);
     } else if (value_tag(v) == TAG_FUNCTION) {
         append_text_bytes(text, "(function)", 10);
