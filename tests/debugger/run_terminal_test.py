@@ -7,7 +7,9 @@ lighttpd listens on a free loopback port; kova-dbg's KOVA.config points
 DEBUG_PORT at the port kova-debug listens on. The session sets a
 breakpoint, the request is posted with curl, and the session steps over
 and into calls, prints variables, shows the call stack, steps out and
-continues; the transcript and the response are checked.
+continues; then two more requests stop at the breakpoint kept from the
+first, one to continue past a breakpoint line that stops twice, one to be
+ended. The transcript and the responses are checked.
 
 Prints "N passed, N failed" last; exits 1 when anything failed.
 """
@@ -183,14 +185,32 @@ def session(kova_dbg):
         if values != {"y": 13}:
             raise AssertionError("values %r" % values)
 
-        # Breakpoints stay for the next request; this one is ended from the terminal.
+        # Breakpoints stay for the next request. A breakpoint set at the stop
+        # (line 7: an assignment and a call) stops once per pass.
         poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
         poster.start()
         at = terminal.expect(r"\[2\] Breakpoint 1, main at app\.js:6\n", at)
+        terminal.type("break 7")
+        at = terminal.expect(r"Breakpoint 2 at app\.js:7\n", at)
+        terminal.type("continue")
+        at = terminal.expect(r"\[2\] Breakpoint 2, main at app\.js:7\n", at)
+        terminal.type("continue")
+        ended = terminal.expect(r"\[2\] request ended\n", at)
+        if "Breakpoint" in terminal.transcript()[at:ended]:
+            raise AssertionError("stopped twice on line 7:\n%s" % terminal.transcript()[at:ended])
+        at = ended
+        poster.join(60)
+
+        # This one is ended from the terminal.
+        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
+        poster.start()
+        at = terminal.expect(r"\[3\] Breakpoint 1, main at app\.js:6\n", at)
+        terminal.type("delete 2")
+        at = terminal.expect(r"Deleted 1\n", at)
         terminal.type("info breakpoints")
-        at = terminal.expect(r"Num  What\n1    app\.js:6\n", at)
+        at = terminal.expect(r"Num  What\n1    app\.js:6\n\(kdb\) ", at)
         terminal.type("kill")
-        at = terminal.expect(r"\[2\] request ended\n", at)
+        at = terminal.expect(r"\[3\] request ended\n", at)
         poster.join(60)
         frames = parse_frames(result["stdout"])
         errors = [f for f in frames if f[0] == "S"]
