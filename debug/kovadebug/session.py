@@ -16,6 +16,7 @@ import queue
 import socket
 import sys
 import threading
+import time
 
 from . import protocol
 from .breakpoints import Breakpoints
@@ -24,6 +25,7 @@ from .sources import SourceFolder, text_lines
 PROMPT = "(kdb) "
 LIST_CONTEXT = 5
 ANSWER_WAIT = 30.0
+DETACH_WAIT = 5.0
 
 
 class Output:
@@ -190,6 +192,9 @@ class Request:
         def run():
             try:
                 answers.put((True, action()))
+            except protocol.ProtocolError as error:
+                answers.put((False, error))
+                raise  # the connection is gone: its thread ends the request
             except Exception as error:  # handed to the terminal
                 answers.put((False, error))
         self.commands.put(run)
@@ -297,6 +302,11 @@ class Debugger:
                 request.submit(release)
             except (protocol.ProtocolError, queue.Empty):
                 pass
+        # Running requests still send their messages for a while.
+        deadline = time.monotonic() + DETACH_WAIT
+        with self.changed:
+            while any(r.state != "ended" for r in self.requests) and time.monotonic() < deadline:
+                self.changed.wait(0.2)
 
 
 HELP = """\
@@ -369,7 +379,9 @@ class Console:
         except ValueError as error:
             self.say(str(error))
         except (protocol.ProtocolError, queue.Empty) as error:
-            self.say("the request did not answer: %s" % error)
+            self.say("the request did not answer: %s" % (error or "time-out"))
+        except KeyboardInterrupt:
+            self.say("(interrupted)")
         return True
 
     def stopped_request(self):

@@ -64,8 +64,6 @@ struct CallEntry {
     uint32_t caller_id;    // the call id current before this call
     bool saved_stepping;   // the stepping flag when the call began
     int32_t label;         // trace label of the function, -1 for none
-    Value site_node;       // the call site current before this call, put back at its end
-    uint32_t site_name;
 };
 
 struct DebuggerState {

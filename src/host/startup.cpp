@@ -164,7 +164,6 @@ int host_main(int argc, char** argv) {
     const std::string config_path = find_config_file(directory);
     read_config(config_path.c_str());
 #if KOVA_DEBUGGER
-    debugger_reset();
     debugger_connect();
 #endif
     add_client_variable();
