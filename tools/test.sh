@@ -21,14 +21,23 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   build_and_test build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
 
 # Fuzzing: clang's libFuzzer with ASan + UBSan, seeded with the example and
-# benchmark scripts; any crash fails the run.
+# benchmark scripts, and the compiled-module loader with their images as
+# kova-compile writes them (plain and -z); any crash fails the run.
 CXX=clang++ cmake -S . -B build/fuzz -DKOVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/fuzz -j"$jobs"
 corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
+images=$(mktemp -d)
+trap 'rm -rf "$corpus" "$images"' EXIT
 cp examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
+for source in examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/*.js; do
+  name=$(basename "$source" .js)
+  build/release/kova-compile "$source" "$images/$name.jo"
+  build/release/kova-compile -z "$source" "$images/$name.z.jo"
+done
 for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
+  seeds=$corpus
+  [ "$(basename "$fuzzer")" = module_image_fuzzer ] && seeds=$images
   echo "fuzzing with $(basename "$fuzzer") for ${KOVA_FUZZ_SECONDS:-60} s"
-  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -print_final_stats=1 "$corpus" 2>&1 | tail -n 12
+  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -print_final_stats=1 "$seeds" 2>&1 | tail -n 12
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $(basename "$fuzzer") found a fault"; exit 1; }
 done

@@ -124,18 +124,18 @@ void load_blocks(Image& image, uint32_t count_word) {
     }
 
     image.have_blocks = true;
-    image.first_block = first;
-    for (uint32_t i = 0; i < blocks; ++i) {
-        // One word short of a block: a single fresh zeroed block, never a
-        // multi-block run. It is marked full until every block is placed.
-        uint8_t* block = nullptr;
-        const uint32_t reference = area_alloc(BLOCK_SIZE - 8, &block);
-        g_areas.block_used[(reference >> 10) & 0x3FF] = BLOCK_WORDS;
-        const uint64_t in_block = i < full ? BLOCK_WORDS : last;
-        std::memcpy(block, source + uint64_t(i) * BLOCK_SIZE, in_block * 4);
-        image.block_count = i + 1;
-    }
+    if (blocks == 0) return;
+
+    // All the blocks as one zeroed run, one word short of its whole size:
+    // an item that parsing placed across blocks (a long string, a large
+    // array) must stay contiguous, as it was where it was made.
+    uint8_t* run = nullptr;
+    const uint32_t reference = area_alloc(size_t(blocks) * BLOCK_SIZE - 8, &run);
+    if (((reference >> 10) & 0x3FF) != first) corrupt(image);
+    std::memcpy(run, source, size_t(words) * 4);
     for (uint32_t i = 0; i < blocks; ++i) g_areas.block_used[first + i] = load_u32(used + 4 * i);
+    image.first_block = first;
+    image.block_count = blocks;
 }
 
 // ---- names ------------------------------------------------------------
