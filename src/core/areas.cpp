@@ -377,9 +377,13 @@ void free_class_slot(uint32_t cls, uint32_t page, uint32_t slot) {
 
 // ---- large item table (class 15) -------------------------------------------
 
-uint32_t alloc_large(size_t size, uint8_t** pointer_out) {
+// The large item table's failures, for the callers that must not raise.
+enum class LargeFailure { NONE, NO_MEMORY, TABLE_FULL };
+
+LargeFailure try_alloc_large(size_t size, uint8_t** pointer_out, uint32_t* reference_out) {
     AreaState& a = g_areas;
-    auto* item = static_cast<uint8_t*>(heap_alloc(size));
+    auto* item = static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+    if (item == nullptr) return LargeFailure::NO_MEMORY;
     uint32_t index;
     if (a.large_free_count > 0) {
         index = a.large_highest_free;
@@ -400,13 +404,13 @@ uint32_t alloc_large(size_t size, uint8_t** pointer_out) {
         if (a.large_count == a.large_capacity) {
             if (a.large_capacity >= LARGE_LIMIT) {
                 std::free(item);
-                raise_runtime_error(1430, "buffer Overflow(area 15)");
+                return LargeFailure::TABLE_FULL;
             }
             const uint32_t capacity = a.large_capacity + LARGE_TABLE_STEP;
             auto** table = static_cast<uint8_t**>(std::calloc(capacity, sizeof(uint8_t*)));
             if (table == nullptr) {
                 std::free(item);
-                out_of_memory();
+                return LargeFailure::NO_MEMORY;
             }
             if (a.large_capacity > 0) std::memcpy(table, a.large, a.large_capacity * sizeof(uint8_t*));
             std::free(a.large);
@@ -417,7 +421,18 @@ uint32_t alloc_large(size_t size, uint8_t** pointer_out) {
     }
     a.large[index] = item;
     *pointer_out = item;
-    return index | LARGE_REFERENCE;
+    *reference_out = index | LARGE_REFERENCE;
+    return LargeFailure::NONE;
+}
+
+uint32_t alloc_large(size_t size, uint8_t** pointer_out) {
+    uint32_t reference = 0;
+    switch (try_alloc_large(size, pointer_out, &reference)) {
+        case LargeFailure::NONE: return reference;
+        case LargeFailure::TABLE_FULL: raise_runtime_error(1430, "buffer Overflow(area 15)");
+        case LargeFailure::NO_MEMORY: break;
+    }
+    out_of_memory();
 }
 
 void free_large(uint32_t index) {
@@ -496,6 +511,11 @@ uint32_t area_alloc(size_t size, uint8_t** pointer_out) {
     }
     if (pointer_out != nullptr) *pointer_out = pointer;
     return reference;
+}
+
+uint32_t area_alloc_heap_item(size_t size, uint8_t** pointer_out) {
+    uint32_t reference = 0;
+    return try_alloc_large(size, pointer_out, &reference) == LargeFailure::NONE ? reference : AREA_NONE;
 }
 
 void area_free(uint32_t reference) {

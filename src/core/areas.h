@@ -149,6 +149,13 @@ inline Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
 // exactly size bytes.
 uint32_t area_alloc(size_t size, uint8_t** pointer_out);
 void area_free(uint32_t reference);
+// No area reference equals it (bits 24-31 are never set in one).
+inline constexpr uint32_t AREA_NONE = 0xFFFFFFFFu;
+// A class 15 item (one heap allocation) whatever the mode, or AREA_NONE
+// when there is no memory for it: the last resort of a caller that must
+// not raise, such as the building of an error object after the areas ran
+// out.
+uint32_t area_alloc_heap_item(size_t size, uint8_t** pointer_out);
 
 inline uint32_t area_class(uint32_t reference) { return (reference >> 20) & 0xF; }
 

@@ -9,6 +9,7 @@
 
 #include "core/areas.h"
 #include "core/names.h"
+#include "core/utf8.h"
 #include "front/items.h"
 #include "host/config.h"
 #include "host/host.h"
@@ -27,9 +28,11 @@ ErrorState g_errors;
 
 namespace {
 
-// Set while an error object is being built: a failure in there (out of
-// memory) must not recurse into another raise.
+// Set while an error object is being built: a failure in there (the areas
+// ran out) must not recurse into another raise, nor overwrite the text of
+// the error being raised. It ends the build with this instead.
 bool g_building_error = false;
+struct ErrorBuildFailed {};
 
 // Appends the formatted message after the prefix already in the buffer.
 void append_message(const char* format, va_list arguments) {
@@ -44,19 +47,51 @@ void set_prefix(int n) {
                                  : 0;
 }
 
-[[noreturn]] void finish_raise(int code, bool to_host) {
-    Value error = 0;
-    if (!g_building_error) {
-        // Cleared however the build ends: a failure inside it unwinds too.
-        struct BuildingMark {
-            BuildingMark() { g_building_error = true; }
-            ~BuildingMark() { g_building_error = false; }
-        } mark;
-        char code_text[24];
-        const int code_length = std::snprintf(code_text, sizeof code_text, "%d", code);
-        error = new_error_object(ERROR_CODE_NUMBER, code_text, static_cast<size_t>(code_length), g_errors.text,
-                                 g_errors.text_length);
+size_t error_item_size(size_t code_length, size_t message_length) {
+    return error_message_offset(code_length) + message_length + 1;
+}
+
+// Lays out an error object in an item of error_item_size bytes.
+Value fill_error_object(uint32_t reference, uint8_t* item, ErrorCodeKind kind, const char* code,
+                        size_t code_length, const char* message, size_t message_length) {
+    item[0] = make_header(TAG_ERROR, 0);
+    item[ERROR_KIND_OFFSET] = kind;
+    store_u16(item + ERROR_MESSAGE_LENGTH_OFFSET, static_cast<uint16_t>(message_length));
+    store_u16(item + ERROR_CODE_LENGTH_OFFSET, static_cast<uint16_t>(code_length));
+    std::memcpy(item + ERROR_CODE_OFFSET, code, code_length);
+    item[ERROR_CODE_OFFSET + code_length] = '\0';
+    item[ERROR_CODE_OFFSET + code_length + 1] = '\0';
+    uint8_t* text = item + error_message_offset(code_length);
+    std::memcpy(text, message, message_length);
+    text[message_length] = '\0';
+    return make_value(TAG_ERROR, reference);
+}
+
+// The error object of the error being raised. When the areas cannot hold
+// it (the error may be that they are full), it goes to a heap item of its
+// own; only when even that fails does the unwind carry `undefined`.
+Value raised_error_object(int code) {
+    char code_text[24];
+    const size_t code_length = static_cast<size_t>(std::snprintf(code_text, sizeof code_text, "%d", code));
+    struct BuildingMark {
+        BuildingMark() { g_building_error = true; }
+        ~BuildingMark() { g_building_error = false; }
+    } mark;
+    try {
+        return new_error_object(ERROR_CODE_NUMBER, code_text, code_length, g_errors.text, g_errors.text_length);
+    } catch (const ErrorBuildFailed&) {
     }
+    const size_t message_length = utf8_cut_length(g_errors.text, g_errors.text_length, 0xFFFF);
+    uint8_t* item = nullptr;
+    const uint32_t reference = area_alloc_heap_item(error_item_size(code_length, message_length), &item);
+    if (reference == AREA_NONE) return NAME_UNDEFINED;
+    return fill_error_object(reference, item, ERROR_CODE_NUMBER, code_text, code_length, g_errors.text,
+                             message_length);
+}
+
+[[noreturn]] void finish_raise(int code, bool to_host) {
+    const Value error = raised_error_object(code);
+    retain(error);  // the unwind's own reference (errors.h)
     journal_append(g_errors.text, g_errors.text_length);
     journal_append("\n", 1);
 #if KOVA_DEBUGGER
@@ -80,6 +115,7 @@ void errors_reset() {
 }
 
 void raise_runtime_error(int code, const char* format, ...) {
+    if (g_building_error) throw ErrorBuildFailed{};
     set_prefix(std::snprintf(g_errors.text, ERROR_TEXT_SIZE, "EVAL ERROR %d (%s:%d:%d) : ", code,
                              module_name(g_errors.module), g_errors.line, g_errors.column));
     va_list arguments;
@@ -90,6 +126,7 @@ void raise_runtime_error(int code, const char* format, ...) {
 }
 
 void raise_parse_error(int code, const char* format, ...) {
+    if (g_building_error) throw ErrorBuildFailed{};
     set_prefix(std::snprintf(g_errors.text, ERROR_TEXT_SIZE, "PARSE ERROR %d (%s:%d) : ", code,
                              module_name(g_parser.module), static_cast<int>(g_parser.line & 0xFFFF)));
     va_list arguments;
@@ -103,20 +140,13 @@ void raise_parse_error(int code, const char* format, ...) {
 
 Value new_error_object(ErrorCodeKind kind, const char* code, size_t code_length, const char* message,
                        size_t message_length) {
-    if (code_length > 19) code_length = 19;
-    if (message_length > 0xFFFF) message_length = 0xFFFF;
+    // Both lengths are 16-bit fields; a longer text is cut where a
+    // character begins, never inside one.
+    code_length = utf8_cut_length(code, code_length, 0xFFFF);
+    message_length = utf8_cut_length(message, message_length, 0xFFFF);
     uint8_t* item = nullptr;
-    const uint32_t reference = area_alloc(message_length + 36, &item);
-    item[0] = make_header(TAG_ERROR, 0);
-    item[ERROR_KIND_OFFSET] = kind;
-    store_u16(item + ERROR_MESSAGE_LENGTH_OFFSET, static_cast<uint16_t>(message_length));
-    store_u16(item + ERROR_CODE_LENGTH_OFFSET, static_cast<uint16_t>(code_length));
-    std::memcpy(item + ERROR_CODE_OFFSET, code, code_length);
-    item[ERROR_CODE_OFFSET + code_length] = '\0';
-    uint8_t* text = item + error_message_offset(code_length);
-    std::memcpy(text, message, message_length);
-    text[message_length] = '\0';
-    return make_value(TAG_ERROR, reference);
+    const uint32_t reference = area_alloc(error_item_size(code_length, message_length), &item);
+    return fill_error_object(reference, item, kind, code, code_length, message, message_length);
 }
 
 const char* error_code_text(Value error, size_t* length) {

@@ -41,6 +41,20 @@ void errors_reset();
 // The exception an error or a `throw` travels in. `value` is the error
 // object (or the thrown value); `to_host` makes every script `try` let it
 // pass, as for parse errors and errors raised before the top function runs.
+//
+// Ownership of the travelling value: the unwind itself holds one reference
+// to it, taken by the `throw` or the raise, from that moment until the frame
+// that consumes it. Popping the slots of the blocks and calls it leaves can
+// therefore never free it, even when a local of the unwound code was its
+// only other holder. The consumer takes that reference over:
+// - a `catch` binds it: the catch variable's slot holds the reference;
+// - a `try` without a `catch`, or whose `catch` threw, keeps it while its
+//   `finally` block runs and throws it on with the same reference; when the
+//   `finally` block ends in an exit or an exception of its own, the old
+//   value's reference is released;
+// - the host's frame 0 writes the error frame or line, then releases it.
+// C++ copies of the exception object do not count: there is one logical
+// unwind and one reference, whichever copy carries it.
 struct ScriptUnwind {
     Value value;
     bool to_host;

@@ -114,7 +114,13 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
     }
 
     push_frame(FRAME_CALL);
-    run_body(shape.body);
+    try {
+        run_body(shape.body);
+    } catch (const ScriptExit& exit) {
+        // A return from inside an expression of the body: its target is
+        // this call (a break or continue never gets past a call frame).
+        take_exit(exit);
+    }
 
     Value result = NAME_UNDEFINED;
     *returned = g_eval.completion == COMPLETION_RETURN;

@@ -47,8 +47,9 @@ Value call_function_with_values(Value function, const Value* arguments, uint32_t
 Value string_of_value(Value v);
 
 // Parses run-time text (`eval`, a template substitution) as a statement
-// list and evaluates it in the current scope, stopping early when a
-// statement leaves a break, continue or return pending. Returns the last
+// list and evaluates it in the current scope; a break, continue or return
+// in it leaves the text and the expression around it as a ScriptExit
+// (eval/eval.h). Returns the last
 // result as a temporary; *any_statement is false when the text held no
 // statement (the result is then `undefined`). Parsing writes into `text`,
 // which is NUL-terminated; the byte before it must belong to the same

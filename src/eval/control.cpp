@@ -146,26 +146,70 @@ void check_exit_target(uint32_t below) {
         default: return;
     }
     if (below == 0 || find_frame(mask, below) < 0) {
-        g_eval.completion = COMPLETION_NONE;
+        discard_completion();
         raise_runtime_error(2060, "ステートメント不正(try ... catch)");
     }
 }
 
-// Runs the finally block with any pending exit set aside; an exit the
-// finally block makes itself replaces it.
-void run_finally(Value block, const ScopeMark& mark) {
+// Runs the finally block with any pending exit set aside. A finally block
+// that completes normally resumes the pending exit; one that makes an exit
+// of its own replaces it (true is returned), and one that throws drops it.
+bool run_finally(Value block, const ScopeMark& mark) {
     const uint8_t pending = g_eval.completion;
     const Value pending_value = g_eval.return_value;
     g_eval.completion = COMPLETION_NONE;
-    run_statement(block);
+    g_eval.return_value = NAME_UNDEFINED;
+    try {
+        run_statement(block);
+    } catch (const ScriptExit& exit) {
+        restore_scope(mark);
+        take_exit(exit);
+    } catch (...) {
+        if (pending == COMPLETION_RETURN) release(pending_value);
+        throw;
+    }
     restore_scope(mark);
     if (g_eval.completion == COMPLETION_NONE) {
         g_eval.completion = pending;
         g_eval.return_value = pending_value;
-    } else if (pending == COMPLETION_RETURN) {
-        release(pending_value);
+        return false;
     }
+    if (pending == COMPLETION_RETURN) release(pending_value);
+    return true;
 }
+
+// An exception caught by a `try` while its finally block is still to run.
+// It holds the unwind's reference to the thrown value (core/errors.h) and
+// lets go of it when it is dropped rather than thrown on.
+class PendingException {
+public:
+    PendingException() = default;
+    ~PendingException() {
+        if (active_) release(unwind_.value);
+    }
+    PendingException(const PendingException&) = delete;
+    PendingException& operator=(const PendingException&) = delete;
+
+    bool active() const { return active_; }
+    void hold(const ScriptUnwind& unwind) {
+        if (active_) release(unwind_.value);  // replaced by a newer one
+        unwind_ = unwind;
+        active_ = true;
+    }
+    // Hands the reference over (to a catch variable, or to a new throw).
+    ScriptUnwind take() {
+        active_ = false;
+        return unwind_;
+    }
+    void drop() {
+        if (active_) release(unwind_.value);
+        active_ = false;
+    }
+
+private:
+    ScriptUnwind unwind_{0, false};
+    bool active_ = false;
+};
 
 }  // namespace
 
@@ -186,42 +230,91 @@ bool strictly_equal(Value a, Value b) {
 }
 
 Value eval_if(Value node) {
-    if (condition_holds(operand(node, 0))) return evaluate(operand(node, 1));
-    if (operand_count(node) > 2) return evaluate(operand(node, 2));
-    return NAME_UNDEFINED;
+    // A branch of an if in statement position is in statement position too.
+    const bool statement = in_statement_position(node);
+    const NodeCell* cell = node_cell(node);
+    Value branch = 0;
+    if (condition_holds(cell_operand(cell, 0))) {
+        branch = cell_operand(cell, 1);
+    } else if (cell_operand_count(cell) > 2) {
+        branch = cell_operand(cell, 2);
+    } else {
+        return NAME_UNDEFINED;
+    }
+    if (statement) g_eval.statement_node = branch;
+    return evaluate(branch);
 }
 
+// Every loop runs its iterations inside one C++ try: an exit that leaves an
+// expression of the body, the condition or a step arrives as a ScriptExit,
+// and is taken here as if a statement of the body had made it, after the
+// scope is back where the iteration began. The try costs nothing while no
+// exit arrives.
+
 Value eval_while(Value node) {
+    const bool statement = in_statement_position(node);
     const Value condition = operand(node, 0);
     const Value body = operand(node, 1);
     const uint32_t saved_top = g_eval.top;
     const uint32_t saved_frames = g_eval.frame_count;
     push_frame(FRAME_LOOP);
-    while (condition_holds(condition)) {
-        run_body(body);
-        if (loop_should_end()) break;
+    const ScopeMark mark = save_scope();
+    bool ended = false;
+    while (!ended) {
+        try {
+            while (condition_holds(condition)) {
+                run_body(body);
+                if (loop_should_end()) break;
+            }
+            ended = true;
+        } catch (const ScriptExit& exit) {
+            restore_scope(mark);
+            take_exit(exit);
+            ended = loop_should_end();
+        }
     }
     pop_slots_to(saved_top);
     restore_frames(saved_frames);
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 
 Value eval_do_while(Value node) {
+    const bool statement = in_statement_position(node);
     const Value body = operand(node, 0);
     const Value condition = operand(node, 1);
     const uint32_t saved_top = g_eval.top;
     const uint32_t saved_frames = g_eval.frame_count;
     push_frame(FRAME_LOOP);
-    do {
-        run_body(body);
-        if (loop_should_end()) break;
-    } while (condition_holds(condition));
+    const ScopeMark mark = save_scope();
+    bool condition_first = false;  // after a continue, the condition comes next
+    bool ended = false;
+    while (!ended) {
+        try {
+            for (;;) {
+                if (!condition_first) {
+                    run_body(body);
+                    if (loop_should_end()) break;
+                }
+                condition_first = false;
+                if (!condition_holds(condition)) break;
+            }
+            ended = true;
+        } catch (const ScriptExit& exit) {
+            restore_scope(mark);
+            take_exit(exit);
+            ended = loop_should_end();
+            condition_first = true;
+        }
+    }
     pop_slots_to(saved_top);
     restore_frames(saved_frames);
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 
 Value eval_for(Value node) {
+    const bool statement = in_statement_position(node);
     const uint8_t* list = area_pointer(operand(node, 0));
     const uint32_t counts = operand(node, 1);
     const uint32_t initialisers = counts >> 16;
@@ -234,18 +327,38 @@ Value eval_for(Value node) {
     ++g_eval.block_depth;
     push_frame(FRAME_LOOP);
     for (uint32_t i = 0; i < initialisers; ++i) run_statement(load_u32(list + 4 * i));
-    while (condition_holds(condition)) {
-        run_body(body);
-        if (loop_should_end()) break;
-        for (uint32_t i = 0; i < steps; ++i) run_statement(load_u32(list + 4 * (initialisers + 1 + i)));
+    // The initialisers' let and const slots belong to every iteration.
+    const ScopeMark mark = save_scope();
+    bool steps_first = false;  // after a continue, the steps come next
+    bool ended = false;
+    while (!ended) {
+        try {
+            for (;;) {
+                if (steps_first) {
+                    for (uint32_t i = 0; i < steps; ++i) run_statement(load_u32(list + 4 * (initialisers + 1 + i)));
+                }
+                steps_first = true;
+                if (!condition_holds(condition)) break;
+                run_body(body);
+                if (loop_should_end()) break;
+            }
+            ended = true;
+        } catch (const ScriptExit& exit) {
+            restore_scope(mark);
+            take_exit(exit);
+            ended = loop_should_end();
+            steps_first = true;
+        }
     }
     pop_slots_to(saved_top);
     --g_eval.block_depth;
     restore_frames(saved_frames);
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 
 Value eval_for_each(Value node) {
+    const bool statement = in_statement_position(node);
     const bool of = node_kind(node) == NODE_FOR_OF;
     const uint32_t name = operand(node, 0) & SLOT_NAME_MASK;
     const Value body = operand(node, 2);
@@ -272,23 +385,37 @@ Value eval_for_each(Value node) {
     const Value iterated = evaluate(operand(node, 1));
     retain(iterated);
     const uint32_t count = item_count(iterated, of);
-    for (uint32_t i = 0; i < count; ++i) {
-        bool ended = false;
-        // Items are read afresh: the body may shrink the container.
-        const Value item = loop_item(iterated, of, i, &ended);
-        if (ended) break;
-        store_loop_variable(kind, index, item);
-        run_body(body);
-        if (loop_should_end()) break;
+    const ScopeMark mark = save_scope();
+    uint32_t next = 0;
+    bool ended = false;
+    while (!ended) {
+        try {
+            while (next < count) {
+                bool past_end = false;
+                // Items are read afresh: the body may shrink the container.
+                const Value item = loop_item(iterated, of, next++, &past_end);
+                if (past_end) break;
+                store_loop_variable(kind, index, item);
+                run_body(body);
+                if (loop_should_end()) break;
+            }
+            ended = true;
+        } catch (const ScriptExit& exit) {
+            restore_scope(mark);
+            take_exit(exit);
+            ended = loop_should_end();
+        }
     }
     release(iterated);
     pop_slots_to(saved_top);
     --g_eval.block_depth;
     restore_frames(saved_frames);
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 
 Value eval_switch(Value node) {
+    const bool statement = in_statement_position(node);
     const uint8_t* table = area_pointer(operand(node, 1));
     const uint32_t entries = load_u32(table);
     const uint32_t statements = load_u32(table + 4);
@@ -297,96 +424,117 @@ Value eval_switch(Value node) {
 
     const uint32_t saved_frames = g_eval.frame_count;
     push_frame(FRAME_SWITCH);
-    const Value discriminant = evaluate(operand(node, 0));
-    retain(discriminant);
-    bool matched = false;
-    uint32_t start = 0;
-    for (uint32_t e = 2; e < entries && !matched; ++e) {
-        const Value case_value = evaluate(load_u32(area_pointer(operand(node, 1)) + 8 * e));
-        matched = strictly_equal(discriminant, case_value);
-        release_if_temporary(case_value);
-        if (matched) start = load_u32(area_pointer(operand(node, 1)) + 8 * e + 4);
-    }
-    release(discriminant);
-    if (!matched && has_default) {
-        matched = true;
-        start = default_index;
-    }
-    if (matched) {
-        for (uint32_t i = start; i < statements; ++i) {
-            run_statement(load_u32(area_pointer(operand(node, 2)) + 4 * i));
-            if (g_eval.completion != COMPLETION_NONE) break;
+    const ScopeMark mark = save_scope();
+    try {
+        const Value discriminant = evaluate(operand(node, 0));
+        retain(discriminant);
+        bool matched = false;
+        uint32_t start = 0;
+        for (uint32_t e = 2; e < entries && !matched; ++e) {
+            const Value case_value = evaluate(load_u32(area_pointer(operand(node, 1)) + 8 * e));
+            matched = strictly_equal(discriminant, case_value);
+            release_if_temporary(case_value);
+            if (matched) start = load_u32(area_pointer(operand(node, 1)) + 8 * e + 4);
         }
-        if (g_eval.completion == COMPLETION_BREAK) g_eval.completion = COMPLETION_NONE;
+        release(discriminant);
+        if (!matched && has_default) {
+            matched = true;
+            start = default_index;
+        }
+        if (matched) {
+            for (uint32_t i = start; i < statements; ++i) {
+                run_statement(load_u32(area_pointer(operand(node, 2)) + 4 * i));
+                if (g_eval.completion != COMPLETION_NONE) break;
+            }
+        }
+    } catch (const ScriptExit& exit) {
+        restore_scope(mark);
+        take_exit(exit);
     }
+    if (g_eval.completion == COMPLETION_BREAK) g_eval.completion = COMPLETION_NONE;
     restore_frames(saved_frames);
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 
 Value eval_try(Value node) {
+    const bool statement = in_statement_position(node);
     const Value try_block = operand(node, 0);
     const Value catch_part = operand(node, 1);
     const Value finally_block = operand_count(node) > 2 ? operand(node, 2) : 0;
     const ScopeMark mark = save_scope();
     push_frame(FRAME_TAKES_ERRORS);
 
-    bool pending_exception = false;
-    ScriptUnwind exception{0, false};
+    PendingException exception;
     try {
         run_statement(try_block);
     } catch (const ScriptUnwind& unwind) {
         if (unwind.to_host) throw;
-        pending_exception = true;
-        exception = unwind;
+        discard_completion();
+        exception.hold(unwind);
+    } catch (const ScriptExit& exit) {
+        restore_scope(mark);
+        take_exit(exit);
     }
     restore_scope(mark);
 
-    if (pending_exception && catch_part != 0) {
-        pending_exception = false;
+    if (exception.active() && catch_part != 0) {
         g_errors.caught = false;
         const uint8_t* pair = area_pointer(catch_part);
         const uint32_t name = load_u32(pair) & SLOT_NAME_MASK;
         const Value catch_block = load_u32(pair + 4);
-        // A catch block that throws still gets the finally block run.
+        // The catch variable's slot takes over the unwind's reference. A
+        // catch block that throws still gets the finally block run.
         try {
-            retain(exception.value);
-            push_slot(name, exception.value);
+            ensure_local_capacity(1);
+            push_slot(name, exception.take().value);
             run_statement(catch_block);
         } catch (const ScriptUnwind& unwind) {
             if (unwind.to_host) throw;
-            pending_exception = true;
-            exception = unwind;
+            discard_completion();
+            exception.hold(unwind);
+        } catch (const ScriptExit& exit) {
+            restore_scope(mark);
+            take_exit(exit);
         }
         restore_scope(mark);
     }
 
-    if (finally_block != 0) run_finally(finally_block, mark);
-    if (pending_exception) {
+    // An exit made by the finally block replaces a pending exception.
+    if (finally_block != 0 && run_finally(finally_block, mark)) exception.drop();
+    if (exception.active()) {
         g_errors.caught = true;
-        throw exception;
+        throw exception.take();
     }
     check_exit_target(mark.frame_count - 1);
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 
+// The thrown value travels with the unwind's own reference (core/errors.h).
 Value eval_throw(Value node) {
     const Value value = evaluate(operand(node, 0));
+    retain(value);
     g_errors.caught = true;
     throw ScriptUnwind{value, false};
 }
 
-Value eval_break(Value) {
+Value eval_break(Value node) {
+    const bool statement = in_statement_position(node);
     if (find_frame(LOOP_BIT | TRY_BIT | SWITCH_BIT, g_eval.frame_count - 1) < 0) {
         raise_runtime_error(2070, "ステートメント不正(break)");
     }
+    if (!statement) throw ScriptExit{COMPLETION_BREAK, NAME_UNDEFINED};
     g_eval.completion = COMPLETION_BREAK;
     return NAME_UNDEFINED;
 }
 
-Value eval_continue(Value) {
+Value eval_continue(Value node) {
+    const bool statement = in_statement_position(node);
     if (find_frame(LOOP_BIT | TRY_BIT, g_eval.frame_count - 1) < 0) {
         raise_runtime_error(2075, "ステートメント不正(continue)");
     }
+    if (!statement) throw ScriptExit{COMPLETION_CONTINUE, NAME_UNDEFINED};
     g_eval.completion = COMPLETION_CONTINUE;
     return NAME_UNDEFINED;
 }
@@ -394,10 +542,12 @@ Value eval_continue(Value) {
 // The returned value is held (one reference) while the exit travels out
 // through blocks that pop their slots; the call lets go of it with unhold.
 Value eval_return(Value node) {
+    const bool statement = in_statement_position(node);
     if (find_frame(CALL_BIT | TRY_BIT, g_eval.frame_count - 1) < 0) raise_runtime_error(2080, "return文不正");
     Value value = NAME_UNDEFINED;
     if (operand_count(node) > 0) value = evaluate(operand(node, 0));
     retain(value);
+    if (!statement) throw ScriptExit{COMPLETION_RETURN, value};
     g_eval.return_value = value;
     g_eval.completion = COMPLETION_RETURN;
     return NAME_UNDEFINED;
@@ -407,27 +557,30 @@ Value eval_error_value(Value node) {
     const uint32_t count = operand_count(node);
     const Value message = evaluate(operand(node, 0));
     if (value_tag(message) != TAG_STRING) raise_runtime_error(2360, "例外ステートメント不正");
+    retain(message);  // the code's evaluation may drop every other holder
     ErrorCodeKind kind = ERROR_CODE_NONE;
-    char code[24] = "";
+    char number[24] = "";
+    const char* code = number;
     size_t code_length = 0;
     Value code_value = NAME_UNDEFINED;
     if (count > 1) {
         code_value = evaluate(operand(node, 1));
         if (value_tag(code_value) == TAG_STRING) {
+            // A text code is kept whole: the object records its length.
             kind = ERROR_CODE_STRING;
-            code_length = string_length(code_value) < 19 ? string_length(code_value) : 19;
-            std::memcpy(code, string_text(code_value), code_length);
+            code = string_text(code_value);
+            code_length = string_length(code_value);
         } else if (value_tag(code_value) == TAG_INTEGER) {
             kind = ERROR_CODE_NUMBER;
             code_length = static_cast<size_t>(
-                std::snprintf(code, sizeof code, "%d", cell_as<IntegerCell>(code_value)->value));
+                std::snprintf(number, sizeof number, "%d", cell_as<IntegerCell>(code_value)->value));
         } else {
             raise_runtime_error(2360, "例外ステートメント不正");
         }
     }
     const Value error = new_error_object(kind, code, code_length, string_text(message), string_length(message));
     release_if_temporary(code_value);
-    release_if_temporary(message);
+    release(message);
     return error;
 }
 

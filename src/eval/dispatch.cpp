@@ -193,6 +193,13 @@ void eval_reset() {
     calls_reset();
 }
 
+void throw_pending_exit() {
+    const ScriptExit exit{g_eval.completion, g_eval.return_value};
+    g_eval.completion = COMPLETION_NONE;
+    g_eval.return_value = NAME_UNDEFINED;
+    throw exit;
+}
+
 void grow_frames() {
     const uint32_t capacity = g_eval.frame_capacity + FRAME_STEP;
     auto* frames = static_cast<uint8_t*>(std::realloc(g_eval.frames, capacity));

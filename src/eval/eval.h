@@ -2,13 +2,20 @@
 // handle into the value it stands for; a node is dispatched by its kind to
 // a handler through one table.
 //
-// Non-local exits: `break`, `continue` and `return` are frequent, so they do
-// not unwind the machine stack. Their handler records a pending completion
-// in g_eval and returns; every statement sequence stops as soon as one is
-// pending, and the loop, switch or call that takes it clears it. Errors and
-// `throw` are rare and travel as a C++ exception (ScriptUnwind) to the
-// nearest `try` or to the host. A stack of frame kinds tells each exit
-// whether a construct that takes it encloses it.
+// Non-local exits: `break`, `continue` and `return` are frequent, so in the
+// common case they do not unwind the machine stack. A statement run by a
+// statement list (run_statement), or a branch of an `if` run so, is in
+// statement position: its exit is recorded as a pending completion in
+// g_eval and the handler returns; every statement sequence stops as soon as
+// one is pending, and the loop, switch or call that takes it clears it.
+// An exit that arises anywhere else, inside an expression (a `return` as
+// an operand, an `eval` text, a template substitution), must leave that
+// expression at once: it travels as a C++ exception (ScriptExit) to the
+// loop, switch, call or `try` it is meant for, which takes it back as a
+// pending completion after restoring its own scope. Errors and `throw` are
+// rare and always travel as a C++ exception (ScriptUnwind) to the nearest
+// `try` or to the host. A stack of frame kinds tells each exit whether a
+// construct that takes it encloses it.
 #pragma once
 
 #include <cstddef>
@@ -87,10 +94,13 @@ struct EvalState {
     // the debugger's restricted table is in use
     bool restricted;
 
-    // set by run_statement to a postfix ++ or -- node whose value it will
-    // drop; eval_increment reads and clears it before anything else, and
-    // takes it only for that very node
-    Value unused_value_node;
+    // The node a statement list is about to run (or the branch an `if` in
+    // statement position is about to run). A handler compares it with its
+    // own node on entry, before evaluating anything: equal means statement
+    // position, where an exit may stay pending and a value is not wanted
+    // (a postfix ++ may then act as the prefix form). A node has one place
+    // in its tree, so a stale entry never matches a node reached elsewhere.
+    Value statement_node;
 };
 
 extern EvalState g_eval;
@@ -188,14 +198,42 @@ inline Value evaluate(Value v) {
     }
 }
 
-// evaluate() for a statement whose value nobody uses. A postfix ++ or --
-// is told so, and then need not keep the old value.
+// evaluate() for a statement of a statement list: in statement position,
+// its value unused.
 inline void run_statement(Value v) {
-    if (value_tag(v) == TAG_NODE) {
-        const uint32_t kind = cell_as<NodeCell>(v)->operation;
-        if (kind == NODE_POSTFIX_INCREMENT || kind == NODE_POSTFIX_DECREMENT) g_eval.unused_value_node = v;
-    }
+    g_eval.statement_node = v;
     release_if_temporary(evaluate(v));
+}
+
+// True when the node being entered runs in statement position (read before
+// evaluating anything of it).
+inline bool in_statement_position(Value node) { return g_eval.statement_node == node; }
+
+// An exit leaving an expression: the completion and, for a return, the
+// returned value with the one reference the exit holds.
+struct ScriptExit {
+    uint8_t completion;
+    Value value;
+};
+
+// Turns the pending completion into a ScriptExit (nothing stays pending).
+[[noreturn]] void throw_pending_exit();
+// A statement not in statement position ends with a completion pending
+// (a loop whose body returned, a `try` whose block broke out): it must not
+// go on inside the expression around it.
+inline void leave_expression_if_exit_pending(bool statement) {
+    if (!statement && g_eval.completion != COMPLETION_NONE) throw_pending_exit();
+}
+// Takes a caught ScriptExit back as the pending completion.
+inline void take_exit(const ScriptExit& exit) {
+    g_eval.completion = exit.completion;
+    g_eval.return_value = exit.value;
+}
+// Drops a pending completion (releasing a held return value).
+inline void discard_completion() {
+    if (g_eval.completion == COMPLETION_RETURN) release(g_eval.return_value);
+    g_eval.completion = COMPLETION_NONE;
+    g_eval.return_value = NAME_UNDEFINED;
 }
 
 // Only a node (or a template string or composite literal, which evaluate

@@ -70,8 +70,9 @@ Value evaluate_run_time_text(char* text, bool* any_statement) {
     Value result = NAME_UNDEFINED;
     for (uint32_t i = 0; i < list.count; ++i) {
         if (i > 0) release_if_temporary(result);
+        // Not in statement position: an exit leaves the text, and the
+        // expression around it, at once (a ScriptExit).
         result = evaluate(list.items[i]);
-        if (g_eval.completion != COMPLETION_NONE) break;
     }
     // The result may be a part of the parsed statements (a literal).
     retain(result);

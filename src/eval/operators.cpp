@@ -34,10 +34,9 @@ struct StepErrors {
 // ---- ++ and -- ------------------------------------------------------------------------
 
 Value eval_increment(Value node) {
-    // Set by run_statement just before a postfix form is dispatched: the
-    // old value is not wanted, so the form may act as the prefix one.
-    const bool value_unused = g_eval.unused_value_node == node;
-    g_eval.unused_value_node = 0;
+    // In statement position the old value is not wanted, so a postfix form
+    // may act as the prefix one.
+    const bool value_unused = in_statement_position(node);
     const NodeCell* cell = node_cell(node);
     const uint32_t kind = cell->operation;
     const bool increment = kind == NODE_POSTFIX_INCREMENT || kind == NODE_PREFIX_INCREMENT;

@@ -198,7 +198,9 @@ Value eval_let_const(Value node) {
 }
 
 Value eval_block(Value node) {
+    const bool statement = in_statement_position(node);
     run_block(node_cell(node));
+    leave_expression_if_exit_pending(statement);
     return NAME_UNDEFINED;
 }
 

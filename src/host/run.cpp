@@ -52,7 +52,7 @@ void bind_globals() {
 void run_top_level_statements() {
     for (uint32_t m = 0; m < g_modules.count; ++m) {
         const StatementList& list = g_run.modules[m];
-        for (uint32_t i = 0; i < list.count; ++i) release_if_temporary(evaluate(list.items[i]));
+        for (uint32_t i = 0; i < list.count; ++i) run_statement(list.items[i]);
     }
 }
 

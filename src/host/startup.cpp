@@ -147,6 +147,9 @@ void finish_cgi() {
 }  // namespace
 
 int host_main(int argc, char** argv) {
+    // A web server or client that closes the response early must not end
+    // the run by the signal: the journal entry and the rollback still come.
+    platform::ignore_broken_pipe();
     reset_process_state();
 
     const std::string directory = program_directory(argc > 0 ? argv[0] : nullptr);
@@ -182,6 +185,7 @@ int host_main(int argc, char** argv) {
             run_console();
         } catch (const ScriptUnwind& unwind) {
             write_console_error(unwind.value);
+            release(unwind.value);  // the unwind's reference, consumed here
         }
         journal_write();
         db_end_of_run();
@@ -191,6 +195,7 @@ int host_main(int argc, char** argv) {
         run_cgi();
     } catch (const ScriptUnwind& unwind) {
         write_error_frame(unwind.value, g_errors.running);
+        release(unwind.value);  // the unwind's reference, consumed here
     }
     finish_cgi();
     finish_with_status_0();

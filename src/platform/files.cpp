@@ -135,11 +135,15 @@ namespace {
 bool g_stdout_closed = false;
 }  // namespace
 
+// A failed write ends the output: the reader is gone, and nothing later
+// would reach it either.
 void write_stdout(const void* data, size_t size) {
-    if (!g_stdout_closed) std::fwrite(data, 1, size, stdout);
+    if (g_stdout_closed) return;
+    if (std::fwrite(data, 1, size, stdout) != size) g_stdout_closed = true;
 }
 void flush_stdout() {
-    if (!g_stdout_closed) std::fflush(stdout);
+    if (g_stdout_closed) return;
+    if (std::fflush(stdout) != 0) g_stdout_closed = true;
 }
 void close_stdout() {
     if (g_stdout_closed) return;

@@ -42,7 +42,8 @@ void close_file(int fd);
 // One read of up to `size` bytes (blocking until they arrive or the input
 // ends); returns the bytes read, 0 at the end or on an error.
 size_t read_stdin(void* data, size_t size);
-// After close_stdout, writing and flushing do nothing.
+// After close_stdout, or once a write has failed (the reader went away),
+// writing and flushing do nothing.
 void write_stdout(const void* data, size_t size);
 void flush_stdout();
 void close_stdout();
@@ -80,6 +81,9 @@ void socket_close(int fd);
 
 // ---- process ------------------------------------------------------------------
 [[noreturn]] void exit_process(int status);
+// Writes to a pipe whose reader has gone fail with an error instead of
+// ending the process by a signal.
+void ignore_broken_pipe();
 // The size the main thread's stack may grow to, in bytes; 0 when the system
 // sets no limit.
 size_t stack_size_limit();

@@ -114,6 +114,26 @@ def show(data):
     return data.decode("utf-8", errors="backslashreplace")
 
 
+def run_closing_early(argv0, arguments, stdin, limit, timeout, command):
+    """Runs the program as a reader that goes away: it takes the first
+    `limit` bytes of standard output and then closes the pipe, as a web
+    server does when its client disconnects."""
+    process = subprocess.Popen([argv0] + arguments, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, **command)
+    process.stdin.write(stdin)
+    process.stdin.close()
+    taken = process.stdout.read(limit)
+    process.stdout.close()
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        raise
+    stderr = process.stderr.read()
+    return subprocess.CompletedProcess(process.args, process.returncode, taken, stderr)
+
+
 def module_files(case):
     """The .js files a case writes: the modules it may load."""
     return [argument for kind, argument, _ in case.sections if kind == "file" and argument.lower().endswith(".js")]
@@ -221,15 +241,14 @@ def run_case(case, program_name, program_path, compiled=None, compress=False):
 
         argv0 = expand(case.header("argv0", "{prog}"), places)
         arguments = [expand(a, places) for a in shlex.split(rename(case.header("args", "")))]
-        completed = subprocess.run(
-            [argv0] + arguments,
-            executable=link,
-            input=stdin,
-            capture_output=True,
-            cwd=expand(case.header("cwd", "{dir}"), places),
-            env=environment,
-            timeout=float(case.header("timeout", "20")),
-        )
+        command = dict(executable=link, cwd=expand(case.header("cwd", "{dir}"), places), env=environment)
+        timeout = float(case.header("timeout", "20"))
+        read_limit = case.header("stdout-read")
+        if read_limit is None:
+            completed = subprocess.run([argv0] + arguments, input=stdin, capture_output=True, timeout=timeout,
+                                       **command)
+        else:
+            completed = run_closing_early(argv0, arguments, stdin, int(read_limit), timeout, command)
 
         status = int(case.header("status", "0"))
         if completed.returncode != status:

@@ -51,7 +51,8 @@ TEST_F(ErrorsTest, RuntimeErrorComposesTextObjectAndJournalLine) {
         EXPECT_EQ(code_of(unwind.value), "1410");
         EXPECT_EQ(message_of(unwind.value), expected);
         const uint8_t* item = area_pointer(value_payload(unwind.value));
-        EXPECT_EQ(item[0], make_header(TAG_ERROR, 0));
+        // The unwind holds the one reference until a catch or the host takes it.
+        EXPECT_EQ(item[0], make_header(TAG_ERROR, 1));
         EXPECT_EQ(item[ERROR_KIND_OFFSET], ERROR_CODE_NUMBER);
         EXPECT_EQ(journal_text(), expected + "\n");
         // Before the top function runs, nothing but the host takes errors.
