@@ -220,6 +220,11 @@ constexpr Storage storage_of(Tag tag) {
     return Storage::RUN_TIME_ONLY;
 }
 
+// Kinds whose value word holds a cell's page and slot.
+constexpr bool in_cell(Storage storage) {
+    return storage >= Storage::NUMBER_CELL && storage <= Storage::FUNCTION_CELL;
+}
+
 // The words of a key: a name value, or an integer key (a plain number).
 inline constexpr bool key_is_name(uint32_t key) { return !key_is_integer(key); }
 

@@ -86,19 +86,10 @@ public:
     // A statement of the module list: the loader relocates these itself,
     // by their tag, so only cells and names can be listed.
     void check_statement(Value v) {
-        switch (storage_of(Tag(value_tag(v)))) {
-            case Storage::NAME_INDEX: check_name(v); return;
-            case Storage::IMMEDIATE: return;
-            case Storage::NUMBER_CELL:
-            case Storage::STRING_CELL:
-            case Storage::ARRAY_CELL:
-            case Storage::KEYED_CELL:
-            case Storage::OBJECT_CELL:
-            case Storage::NODE_CELL:
-            case Storage::FUNCTION_CELL: check_cell_value(v); return;
-            case Storage::TEXT_ITEM:
-            case Storage::RUN_TIME_ONLY: break;
-        }
+        const Storage storage = storage_of(Tag(value_tag(v)));
+        if (storage == Storage::NAME_INDEX) return check_name(v);
+        if (storage == Storage::IMMEDIATE) return;
+        if (in_cell(storage)) return check_cell_value(v);
         fail("a statement of tag %u cannot be listed in an image", value_tag(v));
     }
 
@@ -138,28 +129,22 @@ private:
         }
     }
 
-    // A value: patched by what its tag stores.
+    // A value: patched by what its tag stores. A kind of storage not
+    // handled here cannot be held in an image.
     void value(Word w) {
         const Value v = read(w);
-        switch (storage_of(Tag(value_tag(v)))) {
-            case Storage::NAME_INDEX: name(w); return;
-            case Storage::IMMEDIATE: return;
-            case Storage::NUMBER_CELL:
-            case Storage::STRING_CELL:
-            case Storage::ARRAY_CELL:
-            case Storage::KEYED_CELL:
-            case Storage::OBJECT_CELL:
-            case Storage::NODE_CELL:
-            case Storage::FUNCTION_CELL:
-                check_cell_value(v);
-                lists(w).cells.push_back(w.position);
-                return;
-            case Storage::TEXT_ITEM: {
-                const uint32_t start = item_at(w, value_tag(v));
-                if (visited_values_.insert(start).second) text_value(start);
-                return;
-            }
-            case Storage::RUN_TIME_ONLY: break;
+        const Storage storage = storage_of(Tag(value_tag(v)));
+        if (storage == Storage::NAME_INDEX) return name(w);
+        if (storage == Storage::IMMEDIATE) return;
+        if (in_cell(storage)) {
+            check_cell_value(v);
+            lists(w).cells.push_back(w.position);
+            return;
+        }
+        if (storage == Storage::TEXT_ITEM) {
+            const uint32_t start = item_at(w, value_tag(v));
+            if (visited_values_.insert(start).second) text_value(start);
+            return;
         }
         fail("a value of tag %u cannot be held in an image", value_tag(v));
     }

@@ -390,84 +390,77 @@ const char* const FIRST_MODULE =
     "function main() { return choose(other) + add(2); }\n"
     "var filler = [\"some text to take permanent words\", {k: [1, 2, 3]}];\n";
 
+// A module of a run: its name, and its source text or its image.
+struct Loaded {
+    const char* name;
+    const std::string* text;
+    const std::vector<uint8_t>* image;
+};
+
 class ImageLoad : public ::testing::TestWithParam<bool> {
 protected:
     void TearDown() override {
-        free_list(&first_);
-        free_list(&list_);
+        free_lists();
         fresh_run();
     }
-    StatementList first_{};
-    StatementList list_{};
+
+    // Loads the modules in order into a fresh run, each parsed or loaded
+    // from its image; returns the program of each. The run stays as it is.
+    std::vector<std::string> load_in_order(const std::vector<Loaded>& modules) {
+        free_lists();
+        fresh_run();
+        for (const Loaded& m : modules) module_add(m.name, std::strlen(m.name));
+        lists_.resize(modules.size());
+        std::vector<std::string> programs;
+        for (uint32_t i = 0; i < modules.size(); ++i) {
+            if (modules[i].text != nullptr) {
+                parse_source(*modules[i].text, i, &lists_[i]);
+            } else {
+                load_image(*modules[i].image, i, &lists_[i]);
+            }
+            programs.push_back(program(lists_[i]));
+        }
+        return programs;
+    }
+
+    void free_lists() {
+        for (StatementList& list : lists_) free_list(&list);
+        lists_.clear();
+    }
+
+    const std::string text_ = module_with_every_layout();
+    const std::string first_text_ = FIRST_MODULE;
+    std::vector<StatementList> lists_;
 };
 
 TEST_P(ImageLoad, FreshRunGetsTheSourceProgram) {
-    const std::string text = module_with_every_layout();
-    const std::vector<uint8_t> image = compile_text(text, GetParam());
-
-    fresh_run();
-    module_add("m.js", 4);
-    parse_source(text, 0, &list_);
-    const std::string from_source = program(list_);
-    free_list(&list_);
-
-    fresh_run();
-    module_add("m.jo", 4);
-    load_image(image, 0, &list_);
-    EXPECT_EQ(program(list_), from_source);
+    const std::vector<uint8_t> image = compile_text(text_, GetParam());
+    EXPECT_EQ(load_in_order({{"m.jo", nullptr, &image}}), load_in_order({{"m.jo", &text_, nullptr}}));
 }
 
 TEST_P(ImageLoad, AfterSourceModulesItIsRelocatedAndTranslated) {
-    const std::string text = module_with_every_layout();
-    const std::vector<uint8_t> image = compile_text(text, GetParam());
+    const std::vector<uint8_t> image = compile_text(text_, GetParam());
+    const std::vector<std::string> from_source =
+        load_in_order({{"first.js", &first_text_, nullptr}, {"m.jo", &text_, nullptr}});
+    const std::vector<std::string> from_image =
+        load_in_order({{"first.js", &first_text_, nullptr}, {"m.jo", nullptr, &image}});
+    EXPECT_EQ(from_image, from_source);
 
-    fresh_run();
-    module_add("first.js", 8);
-    module_add("m.js", 4);
-    parse_source(FIRST_MODULE, 0, &first_);
-    parse_source(text, 1, &list_);
-    const std::string from_source = program(list_);
-    free_list(&first_);
-    free_list(&list_);
-
-    fresh_run();
-    module_add("first.js", 8);
-    module_add("m.jo", 4);
-    parse_source(FIRST_MODULE, 0, &first_);
-    const int32_t pages_before = g_areas.current_page + 1;
-    const uint32_t choose = uint32_t(find_name("choose", 6));
-    load_image(image, 1, &list_);
-    EXPECT_EQ(program(list_), from_source);
-    // The image sits on pages and blocks after the first module's, and its
-    // names are the run's.
-    ASSERT_GT(list_.count, 0u);
-    EXPECT_GE(int32_t((list_.items[0] >> 8) & 0xFFF), pages_before);
-    EXPECT_EQ(find_name("choose", 6), int32_t(choose));
-    EXPECT_EQ(cell_as<NodeCell>(list_.items[0])->module & 0x7F, 1);
+    // The image sits on pages and blocks after the first module's, its
+    // nodes carry its module number, and its names are the run's.
+    ASSERT_GT(lists_[0].count, 0u);
+    ASSERT_GT(lists_[1].count, 0u);
+    const Value last_of_first = lists_[0].items[lists_[0].count - 1];
+    EXPECT_GT((lists_[1].items[0] >> 8) & 0xFFF, (last_of_first >> 8) & 0xFFF);
+    EXPECT_EQ(cell_as<NodeCell>(lists_[1].items[0])->module & 0x7F, 1);
+    EXPECT_LT(find_name("choose", 6), find_name("label", 5)) << "choose was interned by the first module";
 }
 
 TEST_P(ImageLoad, AfterAnotherImageBothKeepTheirPrograms) {
-    const std::string text = module_with_every_layout();
-    const std::vector<uint8_t> first_image = compile_text(FIRST_MODULE, !GetParam());
-    const std::vector<uint8_t> image = compile_text(text, GetParam());
-
-    fresh_run();
-    module_add("first.js", 8);
-    module_add("m.js", 4);
-    parse_source(FIRST_MODULE, 0, &first_);
-    parse_source(text, 1, &list_);
-    const std::string first_from_source = program(first_);
-    const std::string from_source = program(list_);
-    free_list(&first_);
-    free_list(&list_);
-
-    fresh_run();
-    module_add("first.jo", 8);
-    module_add("m.jo", 4);
-    load_image(first_image, 0, &first_);
-    load_image(image, 1, &list_);
-    EXPECT_EQ(program(first_), first_from_source);
-    EXPECT_EQ(program(list_), from_source);
+    const std::vector<uint8_t> first_image = compile_text(first_text_, !GetParam());
+    const std::vector<uint8_t> image = compile_text(text_, GetParam());
+    EXPECT_EQ(load_in_order({{"first.jo", nullptr, &first_image}, {"m.jo", nullptr, &image}}),
+              load_in_order({{"first.jo", &first_text_, nullptr}, {"m.jo", &text_, nullptr}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, ImageLoad, ::testing::Bool(),
