@@ -6,8 +6,19 @@
 # Then the orders example: the same against a throwaway PostgreSQL cluster
 # loaded with example data, sending a query to the front end, with its
 # modules compiled by kova-compile (".jo").
+#
+# With --serve-shop it builds kova and serves the shop example instead
+# (examples/shop: lighttpd on a loopback port, a throwaway PostgreSQL),
+# prints its URL and runs until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = "--serve-shop" ]; then
+  tools/ensure-packages.sh cmake make g++ python3 postgresql-15 libpq5 lighttpd
+  cmake -S . -B build/main -DCMAKE_BUILD_TYPE=Release -DKOVA_TESTS=OFF >/dev/null
+  cmake --build build/main -j"$(nproc 2>/dev/null || echo 2)" --target kova >/dev/null
+  exec python3 tools/serve_shop.py --kova build/main/kova
+fi
+[ "$#" -eq 0 ] || { echo "usage: tools/main-job.sh [--serve-shop]" >&2; exit 2; }
 tools/ensure-packages.sh cmake make g++ python3 postgresql-15 libpq5
 cmake -S . -B build/main -DCMAKE_BUILD_TYPE=Release -DKOVA_TESTS=OFF >/dev/null
 cmake --build build/main -j"$(nproc 2>/dev/null || echo 2)" --target kova kova-compile >/dev/null

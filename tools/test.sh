@@ -5,7 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl
+tools/ensure-packages.sh cmake make g++ libgtest-dev python3 clang libclang-rt-14-dev postgresql-15 libpq5 lighttpd curl tzdata chromium
+# Node.js and npm for the browser-side library's tests: Debian's packages
+# where the machine has none (a machine may carry its own Node.js, which
+# already brings npm and conflicts with Debian's npm package).
+command -v node >/dev/null || tools/ensure-packages.sh nodejs
+command -v npm >/dev/null || tools/ensure-packages.sh npm
+# playwright-core drives Debian's chromium; nothing downloads a browser.
+PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

@@ -139,6 +139,7 @@ uint8_t* start_cell_page(int32_t index) {
     }
     if (a.cell_space == nullptr) a.cell_space = static_cast<uint8_t*>(heap_alloc(CELL_SPACE_SIZE));
     uint8_t* page = a.cell_space + size_t(index) * CELL_PAGE_SIZE;
+    poison_storage(page, CELL_PAGE_SIZE);  // cells are unpoisoned one by one as handed out
     a.cell_pages[index] = page;
     a.page_free_count[index] = 0;
     a.page_free_slot[index] = 0;
@@ -157,7 +158,7 @@ void find_next_free_cell(int32_t page, int32_t slot, int32_t left) {
     const uint8_t* base = a.cell_pages[page];
     if (left > 0) {
         int32_t s = slot - 1;
-        while (s >= 0 && base[s * CELL_SIZE] != HEADER_FREE) --s;
+        while (s >= 0 && read_bookkeeping_byte(base + s * CELL_SIZE) != HEADER_FREE) --s;
         if (s >= 0) {
             a.page_free_slot[page] = s;
         } else {
@@ -254,9 +255,13 @@ inline uint8_t* class_slot(const ClassArea& area, uint32_t cls, uint32_t page, u
     return area.pages[page] + sizeof(ClassPageHeader) + slot * (AREA_CLASSES[cls].size + 2u);
 }
 
+// Reads only bookkeeping bytes: a freed slot is poisoned in sanitizer builds.
 inline bool class_slot_is_free(const uint8_t* item, uint32_t cls) {
-    return std::memcmp(item, FREE_MARKER, sizeof FREE_MARKER) == 0 &&
-           load_u16(item + AREA_CLASSES[cls].size) == SLOT_FREE_FLAG;
+    for (size_t i = 0; i < sizeof FREE_MARKER; ++i) {
+        if (read_bookkeeping_byte(item + i) != FREE_MARKER[i]) return false;
+    }
+    const uint8_t* flag = item + AREA_CLASSES[cls].size;
+    return (read_bookkeeping_byte(flag) | read_bookkeeping_byte(flag + 1) << 8) == SLOT_FREE_FLAG;
 }
 
 size_t class_page_bytes(uint32_t cls) {
@@ -264,13 +269,15 @@ size_t class_page_bytes(uint32_t cls) {
     return sizeof(ClassPageHeader) + size_t(info.slots_per_page) * (info.size + 2u);
 }
 
-// Sets up a fresh page whose slot 0 is being handed out.
-uint8_t* init_class_page(void* memory) {
+// Sets up a fresh page whose slot 0 is being handed out. Its slots are
+// unpoisoned one by one as they are handed out.
+uint8_t* init_class_page(void* memory, uint32_t cls) {
     auto* header = static_cast<ClassPageHeader*>(memory);
     header->bump = 1;
     header->free_count = 0;
     header->free_slot = 0;
     header->reserved = 0;
+    poison_storage(header + 1, class_page_bytes(cls) - sizeof(ClassPageHeader));
     return static_cast<uint8_t*>(memory);
 }
 
@@ -323,7 +330,7 @@ uint32_t alloc_class(uint32_t cls, uint8_t** pointer_out) {
             std::free(pages);
             out_of_memory();
         }
-        pages[0] = init_class_page(first);
+        pages[0] = init_class_page(first, cls);
         area.pages = pages;
         area.capacity = CLASS_TABLE_STEP;
         area.current = 0;
@@ -346,25 +353,23 @@ uint32_t alloc_class(uint32_t cls, uint8_t** pointer_out) {
                 }
                 grow_class_table(area);
             }
-            area.pages[next] = init_class_page(heap_alloc(class_page_bytes(cls)));
+            area.pages[next] = init_class_page(heap_alloc(class_page_bytes(cls)), cls);
             area.current = int32_t(next);
             page = next;
             slot = 0;
         }
     }
     uint8_t* item = class_slot(area, cls, page, slot);
+    unpoison_storage(item, AREA_CLASSES[cls].size + 2u);
     store_u16(item + AREA_CLASSES[cls].size, 0);  // not a free slot, whatever the page held before
     *pointer_out = item;
     return slot | page << 8 | cls << 20;
 }
 
-void free_class_slot(uint32_t cls, uint32_t page, uint32_t slot) {
+// Marks a freed slot and enters it in the page's and the class's counts.
+void enter_free_class_slot(uint32_t cls, uint32_t page, uint32_t slot, uint8_t* item) {
     ClassArea& area = g_areas.classes[cls];
-    if (area.pages == nullptr || int32_t(page) > area.current || slot >= AREA_CLASSES[cls].slots_per_page) return;
     ClassPageHeader* header = class_page_header(area, page);
-    if (slot >= header->bump) return;
-    uint8_t* item = class_slot(area, cls, page, slot);
-    if (class_slot_is_free(item, cls)) return;  // already free: never hand it out twice
     std::memcpy(item, FREE_MARKER, sizeof FREE_MARKER);
     store_u16(item + AREA_CLASSES[cls].size, SLOT_FREE_FLAG);
     const bool page_had_none = header->free_count == 0;
@@ -373,6 +378,78 @@ void free_class_slot(uint32_t cls, uint32_t page, uint32_t slot) {
     const bool class_had_none = area.pages_with_free == 0;
     if (page_had_none) ++area.pages_with_free;
     if (class_had_none || int32_t(page) > area.take_page) area.take_page = int32_t(page);
+}
+
+#if KOVA_POISON
+
+// Freed storage waits here, poisoned, before it can be handed out again, so
+// that a read of it soon after the free is reported, not hidden by a new
+// owner. First in, first out.
+struct Quarantine {
+    static constexpr uint32_t CELLS = 2048;
+    static constexpr uint32_t SLOTS = 512;
+    Value cells[CELLS];
+    uint32_t cell_first;
+    uint32_t cell_count;
+    uint32_t slots[SLOTS];  // area references
+    uint32_t slot_first;
+    uint32_t slot_count;
+};
+Quarantine g_quarantine;
+
+void release_quarantined_cell() {
+    Quarantine& q = g_quarantine;
+    const Value v = q.cells[q.cell_first];
+    q.cell_first = (q.cell_first + 1) % Quarantine::CELLS;
+    --q.cell_count;
+    Cell* cell = cell_pointer(v);
+    unpoison_storage(cell, 1);
+    enter_free_cell(v);
+    poison_storage(cell, 1);
+}
+
+void release_quarantined_slot() {
+    Quarantine& q = g_quarantine;
+    const uint32_t reference = q.slots[q.slot_first];
+    q.slot_first = (q.slot_first + 1) % Quarantine::SLOTS;
+    --q.slot_count;
+    const uint32_t cls = area_class(reference);
+    const uint32_t page = (reference >> 8) & 0xFFF;
+    const uint32_t slot = reference & 0xFF;
+    uint8_t* item = class_slot(g_areas.classes[cls], cls, page, slot);
+    unpoison_storage(item, AREA_CLASSES[cls].size + 2u);
+    enter_free_class_slot(cls, page, slot, item);
+    poison_storage(item, AREA_CLASSES[cls].size + 2u);
+}
+
+void quarantine_slot(uint32_t cls, uint32_t page, uint32_t slot, uint8_t* item) {
+    // Freeing a slot that is already free or waiting here reads poisoned
+    // storage: the sanitizer reports the second free.
+    volatile uint8_t first_byte = item[0];
+    (void)first_byte;
+    poison_storage(item, AREA_CLASSES[cls].size + 2u);
+    Quarantine& q = g_quarantine;
+    if (q.slot_count == Quarantine::SLOTS) release_quarantined_slot();
+    q.slots[(q.slot_first + q.slot_count) % Quarantine::SLOTS] = slot | page << 8 | cls << 20;
+    ++q.slot_count;
+}
+
+#endif  // KOVA_POISON
+
+void free_class_slot(uint32_t cls, uint32_t page, uint32_t slot) {
+    ClassArea& area = g_areas.classes[cls];
+    if (area.pages == nullptr || int32_t(page) > area.current || slot >= AREA_CLASSES[cls].slots_per_page) return;
+    ClassPageHeader* header = class_page_header(area, page);
+    if (slot >= header->bump) return;
+    uint8_t* item = class_slot(area, cls, page, slot);
+#if KOVA_POISON
+    if (g_poisoning) {
+        quarantine_slot(cls, page, slot, item);
+        return;
+    }
+#endif
+    if (class_slot_is_free(item, cls)) return;  // already free: never hand it out twice
+    enter_free_class_slot(cls, page, slot, item);
 }
 
 // ---- large item table (class 15) -------------------------------------------
@@ -471,6 +548,10 @@ void areas_reset() {
     for (uint32_t i = 0; i < a.large_count; ++i) std::free(a.large[i]);
     std::free(a.large);
 
+#if KOVA_POISON
+    g_quarantine.cell_count = 0;
+    g_quarantine.slot_count = 0;
+#endif
     std::memset(initial_cell_pages, 0, sizeof initial_cell_pages);
     std::memset(initial_page_free_count, 0, sizeof initial_page_free_count);
     std::memset(initial_page_free_slot, 0, sizeof initial_page_free_slot);
@@ -480,6 +561,39 @@ void areas_reset() {
 }
 
 void areas_enter_run_mode() { g_areas.run_mode = true; }
+
+#if KOVA_POISON
+
+void quarantine_cell(Value v) {
+    Cell* cell = cell_pointer(v);
+    // A cell already free or waiting here is poisoned: reading its header
+    // makes the sanitizer report the second free.
+    if (cell->header == HEADER_FREE) return;
+    poison_storage(cell, CELL_SIZE);
+    Quarantine& q = g_quarantine;
+    if (q.cell_count == Quarantine::CELLS) release_quarantined_cell();
+    q.cells[(q.cell_first + q.cell_count) % Quarantine::CELLS] = v;
+    ++q.cell_count;
+}
+
+bool g_poisoning = true;
+
+void areas_set_poisoning(bool on) {
+    areas_flush_quarantine();
+    g_poisoning = on;
+}
+
+void areas_flush_quarantine() {
+    while (g_quarantine.cell_count > 0) release_quarantined_cell();
+    while (g_quarantine.slot_count > 0) release_quarantined_slot();
+}
+
+#else
+
+void areas_flush_quarantine() {}
+void areas_set_poisoning(bool) {}
+
+#endif
 
 void areas_seal() {
     g_areas.sealed_page = g_areas.current_page + 1;
@@ -493,6 +607,7 @@ Value new_cell_slow(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     AreaState& a = g_areas;
     const int32_t page = a.current_page < a.sealed_page ? a.sealed_page : a.current_page + 1;
     uint8_t* cell = start_cell_page(page);
+    unpoison_storage(cell, CELL_SIZE);
     std::memset(cell, 0, CELL_SIZE);
     cell[0] = make_header(tag, initial_count);
     if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);

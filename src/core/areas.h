@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/poison.h"
 #include "core/value.h"
 
 namespace kova {
@@ -137,6 +138,7 @@ inline Value new_cell(uint32_t tag, uint32_t initial_count, Cell** cell_out) {
     } else {
         return new_cell_slow(tag, initial_count, cell_out);
     }
+    unpoison_storage(cell, CELL_SIZE);
     std::memset(cell, 0, CELL_SIZE);
     cell[0] = make_header(tag, initial_count);
     if (cell_out != nullptr) *cell_out = reinterpret_cast<Cell*>(cell);
@@ -179,11 +181,10 @@ inline Cell* cell_pointer(Value v) {
 template <typename T>
 inline T* cell_as(Value v) { return reinterpret_cast<T*>(cell_pointer(v)); }
 
-inline void free_cell(Value v) {
+// Enters a freed cell in the free counts: it is handed out again.
+inline void enter_free_cell(Value v) {
     AreaState& a = g_areas;
-    Cell* cell = cell_pointer(v);
-    if (cell->header == HEADER_FREE) return;  // already free: never count it twice
-    cell->header = HEADER_FREE;
+    cell_pointer(v)->header = HEADER_FREE;
     const int32_t page = int32_t((v >> 8) & 0xFFF);
     const int32_t slot = int32_t(v & 0xFF);
     if (a.page_free_count[page] == 0 || slot > a.page_free_slot[page]) a.page_free_slot[page] = slot;
@@ -191,6 +192,31 @@ inline void free_cell(Value v) {
     if (a.total_free == 0 || page > a.highest_free_page) a.highest_free_page = page;
     ++a.total_free;
 }
+
+#if KOVA_POISON
+// Sanitizer builds: the cell is poisoned and waits in the quarantine.
+void quarantine_cell(Value v);
+#endif
+
+inline void free_cell(Value v) {
+#if KOVA_POISON
+    if (g_poisoning) {
+        quarantine_cell(v);
+        return;
+    }
+#endif
+    if (cell_pointer(v)->header == HEADER_FREE) return;  // already free: never count it twice
+    enter_free_cell(v);
+}
+
+// Sanitizer builds hold freed cells and class slots back for a while before
+// they can be handed out again; this lets go of all of them at once, so a
+// test can see the reuse order itself. Nothing to do in other builds.
+void areas_flush_quarantine();
+// Sanitizer builds: with false, freed storage is neither poisoned nor held
+// back, exactly as in other builds, for unit tests that inspect freed cells
+// and the reuse order. Any earlier poison is lifted at the next reset.
+void areas_set_poisoning(bool on);
 
 // The header byte of a counted value (cell or area item); null for tags 0,
 // 4 and 15, which have no storage.

@@ -111,6 +111,7 @@ void errors_reset() {
     g_errors.column = 0;
     g_errors.running = false;
     g_errors.caught = false;
+    g_errors.fatal_handler = nullptr;
     g_building_error = false;
 }
 
@@ -177,6 +178,7 @@ void report_error_text(const char* text) {
 }
 
 void fatal_error(const char* text) {
+    if (g_errors.fatal_handler != nullptr) g_errors.fatal_handler(text);
     const size_t length = std::strlen(text);
     std::string record = "S148555";
     append_plain_item(record, text, length);

@@ -32,6 +32,9 @@ struct ErrorState {
     uint16_t column;
     bool running;    // the top function has been called
     bool caught;     // set when an unwind enters a script `try`
+    // Set by a program that reports fatal errors its own way instead of the
+    // S record on standard output (kova-token); it must not return.
+    void (*fatal_handler)(const char* text);
 };
 
 extern ErrorState g_errors;
@@ -65,7 +68,7 @@ struct ScriptUnwind {
 [[noreturn]] void raise_parse_error(int code, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
 // Writes the fatal S record (code 8555), the journal if configured, and ends
-// the process with status 0.
+// the process with status 0; or hands the text to the fatal handler.
 [[noreturn]] void fatal_error(const char* text);
 // The debugging build shows an error text (console line or debugger
 // message); the other build does nothing.

@@ -102,6 +102,20 @@ struct ObjectCell {
     uint32_t class_name;  // name index of the class, 0 for a plain object
 };
 
+// A Date: its local time broken down, beside the instant it stands for.
+// The broken-down fields are always the local time of `seconds`.
+struct DateCell {
+    uint8_t header;
+    uint8_t month;         // bits 0-3: month 0-11
+    uint8_t hour;          // 0-23
+    uint8_t day;           // bits 0-4: day of the month 1-31; bits 5-7: day of the week, 0 = Sunday
+    uint8_t minute;
+    uint8_t second;
+    uint16_t year;         // e.g. 2024
+    uint32_t milliseconds; // bits 0-9: 0-999
+    uint32_t seconds;      // since 1970-01-01 00:00:00 UTC, unsigned
+};
+
 struct NodeCell {
     uint8_t header;
     uint8_t module;         // module index and flags
@@ -135,6 +149,10 @@ static_assert(sizeof(KeyedCell) == 16 && offsetof(KeyedCell, pairs) == 4 &&
 static_assert(sizeof(ObjectCell) == 16 && offsetof(ObjectCell, count) == 4 &&
               offsetof(ObjectCell, capacity) == 6 && offsetof(ObjectCell, pairs) == 8 &&
               offsetof(ObjectCell, class_name) == 12);
+static_assert(sizeof(DateCell) == 16 && offsetof(DateCell, month) == 1 && offsetof(DateCell, hour) == 2 &&
+              offsetof(DateCell, day) == 3 && offsetof(DateCell, minute) == 4 && offsetof(DateCell, second) == 5 &&
+              offsetof(DateCell, year) == 6 && offsetof(DateCell, milliseconds) == 8 &&
+              offsetof(DateCell, seconds) == 12);
 static_assert(sizeof(NodeCell) == 16 && offsetof(NodeCell, operand_count) == 2 &&
               offsetof(NodeCell, operation) == 3 && offsetof(NodeCell, first) == 4 &&
               offsetof(NodeCell, second) == 8 && offsetof(NodeCell, position) == 12);

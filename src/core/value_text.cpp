@@ -125,6 +125,11 @@ void write_value(Value v, TextBuffer& buffer, bool whole, bool quote, unsigned d
         case TAG_CONNECTION:
             put(buffer, "DB_Connection", 13);
             return;
+        case TAG_DATE: {
+            char text[DATE_TEXT_SIZE];
+            put(buffer, text, format_date_text(v, text));
+            return;
+        }
         case TAG_ERROR: {
             size_t code_length = 0;
             size_t message_length = 0;
@@ -174,9 +179,9 @@ void write_value(Value v, TextBuffer& buffer, bool whole, bool quote, unsigned d
             }
             return;
         default:
-            // Functions and the unused tags have no text. Dates and regular
-            // expressions are refused too until their cell layout and the
-            // pattern rebuild are in place.
+            // Functions and the unused tags have no text. Regular
+            // expressions are refused too until the pattern rebuild is in
+            // place.
             if (whole) raise_runtime_error(2522, "データの型不正");
             raise_runtime_error(2520, "データの型不正");
     }
@@ -207,6 +212,22 @@ size_t format_integer(int64_t n, char* out) {
     while (count > 0) out[length++] = reversed[--count];
     out[length] = '\0';
     return length;
+}
+
+size_t format_date_text(Value date, char* out) {
+    const DateCell* cell = cell_as<DateCell>(date);
+    const int month = (cell->month & 0x0F) + 1;
+    const int day = cell->day & 0x1F;
+    const int milliseconds = static_cast<int>(cell->milliseconds & 0x3FF);
+    int n = 0;
+    if (milliseconds != 0) {
+        n = std::snprintf(out, DATE_TEXT_SIZE, "%04d-%02d-%02d %02d:%02d:%02d.%03d", int(cell->year), month, day,
+                          int(cell->hour), int(cell->minute), int(cell->second), milliseconds);
+    } else {
+        n = std::snprintf(out, DATE_TEXT_SIZE, "%04d-%02d-%02d %02d:%02d:%02d", int(cell->year), month, day,
+                          int(cell->hour), int(cell->minute), int(cell->second));
+    }
+    return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 void value_to_text(Value v, TextBuffer& buffer) {

@@ -66,4 +66,11 @@ size_t format_float(double x, char* out);
 inline constexpr size_t INTEGER_TEXT_SIZE = 21;
 size_t format_integer(int64_t n, char* out);
 
+// A Date's text, its local date and time: "%04d-%02d-%02d %02d:%02d:%02d",
+// then ".%03d" when the milliseconds are not 0. The same text stands for a
+// Date in front-end items. `out` must hold DATE_TEXT_SIZE bytes; returns
+// the length.
+inline constexpr size_t DATE_TEXT_SIZE = 40;
+size_t format_date_text(Value date, char* out);
+
 }  // namespace kova

@@ -327,7 +327,17 @@ Value eval_add_assign(Value node) {
         raise_runtime_error(2250, "オペレーション不正(+=)");
     }
     HeldValue held(read);
-    const SavedLocation where;
+    // Holds the container of an element or property target: the value
+    // expression may drop every other reference to it.
+    SavedLocation where;
+    // The result is stored in that container; it must outlive letting go of
+    // the container, which may be the last holder of both.
+    const auto outliving_container = [&where](Value result) {
+        retain(result);
+        where.drop();
+        unhold(result);
+        return result;
+    };
     const Value value = evaluate(operand(node, 1));
     const uint32_t target_tag = value_tag(read);
     const uint32_t added_tag = value_tag(value);
@@ -357,7 +367,7 @@ Value eval_add_assign(Value node) {
         where.restore();
         if (located_value() == target && append_in_place(target, piece, piece_length)) {
             release_if_temporary(value);
-            return target;
+            return outliving_container(target);
         }
         result = new_string_with_room(string_text(target), string_length(target), piece, piece_length);
         release_if_temporary(value);
@@ -365,7 +375,7 @@ Value eval_add_assign(Value node) {
         // expression replaced it there, nothing holds it any more.
         release_if_temporary(target);
         store_at_location(result);
-        return result;
+        return outliving_container(result);
     } else {
         release_if_temporary(value);
         raise_runtime_error(2255, "オペレーション(+=)のデータ型不正");
@@ -373,7 +383,7 @@ Value eval_add_assign(Value node) {
     release_if_temporary(value);
     where.restore();
     store_at_location(result);
-    return result;
+    return outliving_container(result);
 }
 
 // ---- - * / % ** ---------------------------------------------------------------------------

@@ -89,7 +89,8 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 192: return eval_record_map;
         case 193: return eval_record_hash;
         case 194: return eval_sql_aggregate;
-        case 171: case 173: case 174: case 175: case 176: case 177: case 178: case 182: case 185:
+        case 185: return eval_date;
+        case 171: case 173: case 174: case 175: case 176: case 177: case 178: case 182:
             return eval_not_built;
         default: return eval_reserved;
     }

@@ -62,6 +62,9 @@ Value eval_float(Value node);          // 187
 Value eval_array(Value node);          // 189
 Value eval_eval(Value node);           // 179
 
+// builtins/date.cpp
+Value eval_date(Value node);           // 185
+
 // front/frames.cpp
 Value eval_send_to_front(Value node);  // 169
 Value eval_alert_to_front(Value node); // 191

@@ -13,7 +13,6 @@
 #include "eval/eval.h"
 #include "eval/handlers.h"
 #include "eval/scopes.h"
-#include "front/date_text.h"
 #include "front/front.h"
 #include "front/items.h"
 #include "parser/declarations.h"
@@ -54,7 +53,7 @@ void append_name_item(std::string& out, uint32_t name) {
 
 void append_date_item(std::string& out, Value date) {
     char text[DATE_TEXT_SIZE];
-    append_text_item(out, text, date_text(date, text));
+    append_text_item(out, text, format_date_text(date, text));
 }
 
 // The item of a scalar value; false for a kind that has none.

@@ -1,7 +1,11 @@
 // The access check and the token frame. A token is recomputed, not
-// stored: it is drawn from the shared random generator seeded with the
-// identifier, the time and the client address, so the process serving the
-// next request derives the same token from the identifier it gets back.
+// stored, so the process serving the next request derives the same token
+// from the identifier it gets back. By default a token is the HMAC-SHA256,
+// keyed with TOKEN_KEY, of the identifier, the time and the client address:
+// only the server can make one, and the key is never sent. TOKEN_SIGNING=
+// legacy keeps the old keyless tokens, drawn from the shared random
+// generator and carrying the key in the identifier, for installations that
+// share them with programs computing them that way.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +17,7 @@
 #include "front/front.h"
 #include "front/items.h"
 #include "host/config.h"
+#include "host/hmac_sha256.h"
 #include "host/host.h"
 #include "host/request.h"
 #include "platform/platform.h"
@@ -24,6 +29,9 @@ namespace {
 constexpr char IDENTIFIER_ALPHABET[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr char TOKEN_ALPHABET[] = "jklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghi";
 constexpr size_t TOKEN_TIME_CHARACTERS = 5;
+static_assert(TOKEN_KEY_LIMIT + 8 + 8 + 1 <= TOKEN_IDENTIFIER_SIZE,
+              "an identifier holds the key, 8 characters and 8 hex digits");
+static_assert(2 * SHA256_DIGEST_SIZE + TOKEN_TIME_CHARACTERS == SIGNED_TOKEN_LENGTH, "signature and time");
 
 // One character: the next draw scaled onto the 62-character alphabet.
 char draw(const char* alphabet) {
@@ -121,9 +129,20 @@ void bind_argument_variables(const char* text) {
     }
 }
 
+size_t configured_key_length() {
+    const size_t length = g_config.token_key.size();
+    return length < TOKEN_KEY_LIMIT ? length : TOKEN_KEY_LIMIT;
+}
+
+// The token the configuration makes for an identifier at time t.
+size_t expected_token(const char* identifier, size_t length, int32_t t, const uint8_t octets[4], char* out) {
+    if (g_config.token_signing == TokenSigning::LEGACY) return token_text(identifier, length, t, octets, out);
+    return signed_token_text(identifier, length, t, octets, g_config.token_key.data(), configured_key_length(), out);
+}
+
 bool token_matches(int32_t t) {
     char expected[TOKEN_TEXT_SIZE];
-    const size_t length = token_text(g_request.token_buffer, g_request.token_id_length, t, g_host.client, expected);
+    const size_t length = expected_token(g_request.token_buffer, g_request.token_id_length, t, g_host.client, expected);
     const char* token = g_request.token_buffer + g_request.token_id_length + TOKEN_GAP;
     if (length != g_request.token_length) return false;
     // Compared in full whatever differs, so the time taken tells nothing.
@@ -166,6 +185,22 @@ size_t token_text(const char* text, size_t length, int32_t t, const uint8_t octe
     return token.length;
 }
 
+size_t signed_token_text(const char* identifier, size_t length, int32_t t, const uint8_t octets[4], const char* key,
+                         size_t key_length, char* out) {
+    char tail[48];
+    const int tail_length = std::snprintf(tail, sizeof tail, "|%05d|%d.%d.%d.%d", t, octets[0], octets[1], octets[2],
+                                          octets[3]);
+    HmacSha256 mac;
+    hmac_sha256_init(mac, key, key_length);
+    hmac_sha256_update(mac, identifier, length);
+    hmac_sha256_update(mac, tail, static_cast<size_t>(tail_length));
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    hmac_sha256_final(mac, digest);
+    sha256_digest_hex(digest, out);
+    const int time_length = std::snprintf(out + 2 * SHA256_DIGEST_SIZE, 16, "%05d", t);
+    return 2 * SHA256_DIGEST_SIZE + static_cast<size_t>(time_length);
+}
+
 size_t token_identifier(const char* key, size_t key_length, int64_t now, const uint8_t octets[4], char* out) {
     std::memcpy(out, key, key_length);
     size_t length = key_length;
@@ -177,6 +212,18 @@ size_t token_identifier(const char* key, size_t key_length, int64_t now, const u
     for (int i = 0; i < 4; ++i) out[length++] = draw(IDENTIFIER_ALPHABET);
     length += static_cast<size_t>(std::snprintf(out + length, 9, "%x", seconds));
     return length;
+}
+
+void issue_token(int64_t now, const uint8_t octets[4], IssuedToken& out) {
+    const int32_t t = static_cast<int32_t>(now % TOKEN_TIME_MODULUS);
+    if (g_config.token_signing == TokenSigning::LEGACY) {
+        out.identifier_length =
+            token_identifier(g_config.token_key.data(), configured_key_length(), now, octets, out.identifier);
+    } else {
+        // Nothing of the key goes into what the client is sent.
+        out.identifier_length = token_identifier("", 0, now, octets, out.identifier);
+    }
+    out.token_length = expected_token(out.identifier, out.identifier_length, t, octets, out.token);
 }
 
 void check_access() {
@@ -211,16 +258,10 @@ void write_token_frame() {
     if (!g_request.accepted || g_request.refused) {
         frame += "12NG12NG";
     } else {
-        const int64_t now = platform::time_now();
-        const int32_t t = static_cast<int32_t>(now % TOKEN_TIME_MODULUS);
-        char identifier[TOKEN_KEY_LIMIT + 24];
-        const std::string& key = g_config.token_key;
-        const size_t key_length = key.size() < TOKEN_KEY_LIMIT ? key.size() : TOKEN_KEY_LIMIT;
-        const size_t identifier_length = token_identifier(key.data(), key_length, now, g_host.client, identifier);
-        char token[TOKEN_TEXT_SIZE];
-        const size_t token_length = token_text(identifier, identifier_length, t, g_host.client, token);
-        append_text_item(frame, identifier, identifier_length);
-        append_text_item(frame, token, token_length);
+        IssuedToken issued;
+        issue_token(platform::time_now(), g_host.client, issued);
+        append_text_item(frame, issued.identifier, issued.identifier_length);
+        append_text_item(frame, issued.token, issued.token_length);
     }
     front_write(frame);
 }

@@ -31,33 +31,38 @@ bool parse_ipv4(const char* text, uint8_t octets[4]) {
     return true;
 }
 
-void read_client_address() {
+namespace {
+
+// "::1" is the loopback address as an IPv6 server reports it.
+bool parse_client_text(const char* text, uint8_t octets[4]) {
+    return parse_ipv4(std::strcmp(text, "::1") == 0 ? "127.0.0.1" : text, octets);
+}
+
+}  // namespace
+
+bool parse_forwarded_address(const char* list, uint8_t octets[4]) {
+    const char* end = std::strchr(list, ',');
+    if (end == nullptr) end = list + std::strlen(list);
+    while (list < end && (*list == ' ' || *list == '\t')) ++list;
+    while (end > list && (end[-1] == ' ' || end[-1] == '\t')) --end;
+    const size_t length = static_cast<size_t>(end - list);
     char first[64];
-    const char* source = nullptr;
-    const char* forwarded = platform::env_get("HTTP_X_FORWARDED_FOR");
-    if (forwarded != nullptr && *forwarded != '\0') {
-        // The first entry of the list, without blanks around it.
-        const char* end = std::strchr(forwarded, ',');
-        if (end == nullptr) end = forwarded + std::strlen(forwarded);
-        while (forwarded < end && (*forwarded == ' ' || *forwarded == '\t')) ++forwarded;
-        while (end > forwarded && (end[-1] == ' ' || end[-1] == '\t')) --end;
-        const size_t length = static_cast<size_t>(end - forwarded);
-        if (length < sizeof first) {
-            std::memcpy(first, forwarded, length);
-            first[length] = '\0';
-            source = first;
-        } else {
-            source = "";  // too long to be an address
-        }
-    } else {
-        const char* remote = platform::env_get("REMOTE_ADDR");
-        if (remote != nullptr && *remote != '\0') source = remote;
-    }
+    if (length >= sizeof first) return false;  // too long to be an address
+    std::memcpy(first, list, length);
+    first[length] = '\0';
+    return parse_client_text(first, octets);
+}
+
+void read_client_address() {
     std::memset(g_host.client, 0, sizeof g_host.client);
     g_host.client_known = false;
-    if (source == nullptr) return;
-    if (std::strcmp(source, "::1") == 0) source = "127.0.0.1";
-    g_host.client_known = parse_ipv4(source, g_host.client);
+    const char* forwarded = platform::env_get("HTTP_X_FORWARDED_FOR");
+    if (forwarded != nullptr && *forwarded != '\0') {
+        g_host.client_known = parse_forwarded_address(forwarded, g_host.client);
+        return;
+    }
+    const char* remote = platform::env_get("REMOTE_ADDR");
+    if (remote != nullptr && *remote != '\0') g_host.client_known = parse_client_text(remote, g_host.client);
 }
 
 }  // namespace kova

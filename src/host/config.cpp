@@ -20,6 +20,7 @@ void config_reset() {
     g_config.has_client_list = false;
     g_config.token_key.clear();
     g_config.time_interval = 0;
+    g_config.token_signing = TokenSigning::HMAC_SHA256;
     g_config.logfile.clear();
     g_config.module_dir.clear();
     g_config.debug_port = "8777";
@@ -30,6 +31,7 @@ namespace {
 constexpr char TOO_MANY_MODULES_TEXT[] = "モジュール(.js、.jo)が多すぎます。125ファイル以下にしてください。";
 constexpr char BAD_CLIENT_TEXT[] = "ClientのIPアドレス定義　不正";
 constexpr char BAD_TIME_INTERVAL_TEXT[] = "configファイルのTIME_INTERVALは整数を設定してください。";
+constexpr char BAD_TOKEN_SIGNING_TEXT[] = "configファイルのTOKEN_SIGNINGはhmac-sha256かlegacyを設定してください。";
 // Error 1590. It arises before the host's error frame exists, so it ends the
 // process as a fatal record like the other configuration faults. The record
 // goes to the client, so it names neither the line nor the key: a line may
@@ -53,7 +55,8 @@ std::string_view trim_right(std::string_view text) {
 
 std::string_view trim(std::string_view text) { return trim_right(trim_left(text)); }
 
-// Keys are compared without regard to ASCII case.
+// Keys (and the words some keys take) are compared without regard to ASCII
+// case; `name` is written in capitals.
 bool key_is(std::string_view key, std::string_view name) {
     if (key.size() != name.size()) return false;
     for (size_t i = 0; i < key.size(); ++i) {
@@ -134,6 +137,14 @@ int32_t read_time_interval(std::string_view value) {
     return static_cast<int32_t>(number);
 }
 
+// Signed tokens unless an installation asks for the old ones by name; an
+// empty value keeps the default.
+TokenSigning read_token_signing(std::string_view value) {
+    if (value.empty() || key_is(value, "HMAC-SHA256")) return TokenSigning::HMAC_SHA256;
+    if (key_is(value, "LEGACY")) return TokenSigning::LEGACY;
+    fatal_error(BAD_TOKEN_SIGNING_TEXT);
+}
+
 void set_module_dir(std::string_view value) {
     const size_t mark = value.find(">>>");
     std::string_view dir = mark == std::string_view::npos ? value : value.substr(0, mark);
@@ -204,6 +215,8 @@ void apply_line(char* buffer) {
         store_cut(g_config.debug_port, value, DEBUG_PORT_LIMIT);
     } else if (key_is(key, "TIME_INTERVAL")) {
         g_config.time_interval = read_time_interval(value);
+    } else if (key_is(key, "TOKEN_SIGNING")) {
+        g_config.token_signing = read_token_signing(value);
     } else if (key_is(key, "MODULE_DIR")) {
         set_module_dir(value);
     } else if (key_is(key, "ENV")) {
@@ -212,6 +225,15 @@ void apply_line(char* buffer) {
 }
 
 }  // namespace
+
+std::string find_config_file(const std::string& directory) {
+    std::string preferred = directory + "pgsqlKOVA.config";
+    if (platform::file_exists(preferred.c_str())) return preferred;
+    std::string plain = directory + "KOVA.config";
+    if (platform::file_exists(plain.c_str())) return plain;
+    std::string message = "kova設定ファイル(" + preferred + ", " + plain + ")が開けません";
+    fatal_error(message.c_str());
+}
 
 void read_config(const char* path) {
     std::FILE* file = platform::open_for_reading(path);

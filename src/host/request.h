@@ -22,6 +22,8 @@ inline constexpr uint32_t REFERENCE_TABLE_CAPACITY = 1024;
 inline constexpr size_t TOKEN_BUFFER_SIZE = 1024;     // identifier, a gap of 6, the token
 inline constexpr size_t TOKEN_GAP = 6;
 inline constexpr size_t TOKEN_TEXT_SIZE = 2048;       // room for token_text of any identifier that fits
+inline constexpr size_t TOKEN_IDENTIFIER_SIZE = 96;   // a new identifier: key, 8 characters, 8 hex digits
+inline constexpr size_t SIGNED_TOKEN_LENGTH = 69;     // 64 hex digits of the signature, t as "%05d"
 inline constexpr uint32_t TOKEN_TIME_MODULUS = 65536;
 
 constexpr char RESPONSE_HEADER[] = "Content-type: text/plane;charset=UTF-8\n\n";
@@ -79,14 +81,35 @@ void check_access();
 // positive TIME_INTERVAL is configured.
 void write_token_frame();
 
-// The token of `text` (the identifier) at time t for the client address
-// `octets`; writes at most TOKEN_TEXT_SIZE - 1 bytes and a NUL, returns the
-// length.
+struct IssuedToken {
+    char identifier[TOKEN_IDENTIFIER_SIZE];
+    size_t identifier_length;
+    char token[TOKEN_TEXT_SIZE];
+    size_t token_length;
+};
+
+// A new identifier and its token for the client address `octets` at `now`
+// (seconds since 1970), made as TOKEN_SIGNING says: what the token frame
+// sends and what a sign-in program hands to the front end.
+void issue_token(int64_t now, const uint8_t octets[4], IssuedToken& out);
+
+// The legacy token of `text` (the identifier) at time t for the client
+// address `octets`: keyless, drawn from the shared generator. Writes at most
+// TOKEN_TEXT_SIZE - 1 bytes and a NUL, returns the length.
 size_t token_text(const char* text, size_t length, int32_t t, const uint8_t octets[4], char* out);
 
-// The identifier of a new token: `key`, 8 characters drawn from the time and
-// the client address, the low 32 bits of `now` in hexadecimal. `out` holds
-// at least key_length + 17 bytes; returns the length.
+// The signed token of an identifier at time t for the client address: the
+// HMAC-SHA256 keyed with `key` of identifier + "|" + t as "%05d" + "|" +
+// the dotted address, as 64 lower-case hexadecimal digits, then t as
+// "%05d" (SIGNED_TOKEN_LENGTH bytes for any t of five characters). `out`
+// holds at least TOKEN_TEXT_SIZE bytes; returns the length.
+size_t signed_token_text(const char* identifier, size_t length, int32_t t, const uint8_t octets[4], const char* key,
+                         size_t key_length, char* out);
+
+// The identifier of a new token: `key` (empty for signed tokens), 8
+// characters drawn from the time and the client address, the low 32 bits of
+// `now` in hexadecimal. `out` holds at least key_length + 17 bytes; returns
+// the length.
 size_t token_identifier(const char* key, size_t key_length, int64_t now, const uint8_t octets[4], char* out);
 
 }  // namespace kova

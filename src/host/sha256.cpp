@@ -103,18 +103,22 @@ void sha256_final(Sha256& hash, uint8_t digest[SHA256_DIGEST_SIZE]) {
     }
 }
 
-void sha256_hex(const void* data, size_t size, char out[SHA256_HEX_SIZE]) {
+void sha256_digest_hex(const uint8_t digest[SHA256_DIGEST_SIZE], char out[SHA256_HEX_SIZE]) {
     static constexpr char DIGITS[] = "0123456789abcdef";
-    Sha256 hash;
-    sha256_init(hash);
-    sha256_update(hash, data, size);
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    sha256_final(hash, digest);
     for (size_t i = 0; i < SHA256_DIGEST_SIZE; ++i) {
         out[2 * i] = DIGITS[digest[i] >> 4];
         out[2 * i + 1] = DIGITS[digest[i] & 15];
     }
     out[2 * SHA256_DIGEST_SIZE] = '\0';
+}
+
+void sha256_hex(const void* data, size_t size, char out[SHA256_HEX_SIZE]) {
+    Sha256 hash;
+    sha256_init(hash);
+    sha256_update(hash, data, size);
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    sha256_final(hash, digest);
+    sha256_digest_hex(digest, out);
 }
 
 }  // namespace kova

@@ -1,4 +1,5 @@
-// SHA-256 (FIPS 180-4), used for the module directory fingerprint.
+// SHA-256 (FIPS 180-4), used for the module directory fingerprint and, as
+// HMAC-SHA256, for signing access tokens.
 #pragma once
 
 #include <cstddef>
@@ -22,6 +23,8 @@ void sha256_update(Sha256& hash, const void* data, size_t size);
 // before further use.
 void sha256_final(Sha256& hash, uint8_t digest[SHA256_DIGEST_SIZE]);
 
+// A digest as 64 lower-case hexadecimal digits and a NUL.
+void sha256_digest_hex(const uint8_t digest[SHA256_DIGEST_SIZE], char out[SHA256_HEX_SIZE]);
 // One-shot digest of a buffer as 64 lower-case hexadecimal digits.
 void sha256_hex(const void* data, size_t size, char out[SHA256_HEX_SIZE]);
 

@@ -60,16 +60,6 @@ void write_text(const char* text) {
     finish_with_status_0();
 }
 
-// The first argument up to and including its last "/"; without one, the
-// directory of the running executable.
-std::string program_directory(const char* first) {
-    const char* slash = first != nullptr ? std::strrchr(first, '/') : nullptr;
-    if (slash != nullptr) return std::string(first, static_cast<size_t>(slash - first) + 1);
-    char found[PROGRAM_DIR_LIMIT];
-    if (platform::executable_directory(found, sizeof found)) return found;
-    return "./";
-}
-
 struct Arguments {
     std::vector<const char*> positional;  // module paths (-e) or request texts
 };
@@ -106,15 +96,6 @@ void take_start_time() {
                   fields.tm_sec);
 }
 
-std::string find_config_file(const std::string& directory) {
-    std::string preferred = directory + "pgsqlKOVA.config";
-    if (platform::file_exists(preferred.c_str())) return preferred;
-    std::string plain = directory + "KOVA.config";
-    if (platform::file_exists(plain.c_str())) return plain;
-    std::string message = "kova設定ファイル(" + preferred + ", " + plain + ")が開けません";
-    fatal_error(message.c_str());
-}
-
 void add_client_variable() {
     if (!g_host.client_known) return;
     char text[96];
@@ -145,6 +126,14 @@ void finish_cgi() {
 }
 
 }  // namespace
+
+std::string program_directory(const char* first) {
+    const char* slash = first != nullptr ? std::strrchr(first, '/') : nullptr;
+    if (slash != nullptr) return std::string(first, static_cast<size_t>(slash - first) + 1);
+    char found[PROGRAM_DIR_LIMIT];
+    if (platform::executable_directory(found, sizeof found)) return found;
+    return "./";
+}
 
 int host_main(int argc, char** argv) {
     // A web server or client that closes the response early must not end

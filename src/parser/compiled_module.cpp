@@ -96,6 +96,7 @@ void load_cells(Image& image, uint32_t count_word) {
         uint8_t* page = g_areas.cell_pages[(v >> 8) & 0xFFF];
         g_areas.next_slot = int32_t(CELLS_PER_PAGE);
         const uint64_t in_page = i < full ? CELLS_PER_PAGE : last;
+        unpoison_storage(page, CELL_PAGE_SIZE);  // the whole page is the image's
         std::memset(page, 0, CELL_PAGE_SIZE);
         std::memcpy(page, source + uint64_t(i) * CELL_PAGE_SIZE, in_page * CELL_SIZE);
         for (uint32_t slot = 0; slot < in_page; ++slot) {

@@ -133,23 +133,36 @@ namespace {
 // The stream is gone once closed: later writes (a journal failure record
 // after the response was closed) must not touch it.
 bool g_stdout_closed = false;
+bool g_stdout_failed = false;  // something written did not get through
+
+void stdout_failed() {
+    g_stdout_closed = true;
+    g_stdout_failed = true;
+}
 }  // namespace
 
 // A failed write ends the output: the reader is gone, and nothing later
 // would reach it either.
 void write_stdout(const void* data, size_t size) {
     if (g_stdout_closed) return;
-    if (std::fwrite(data, 1, size, stdout) != size) g_stdout_closed = true;
+    if (std::fwrite(data, 1, size, stdout) != size) stdout_failed();
 }
 void flush_stdout() {
     if (g_stdout_closed) return;
-    if (std::fflush(stdout) != 0) g_stdout_closed = true;
+    if (std::fflush(stdout) != 0) stdout_failed();
 }
-void close_stdout() {
-    if (g_stdout_closed) return;
-    g_stdout_closed = true;
-    std::fflush(stdout);
-    std::fclose(stdout);
+bool close_stdout() {
+    if (!g_stdout_closed) {
+        g_stdout_closed = true;
+        if (std::fflush(stdout) != 0) g_stdout_failed = true;
+        if (std::fclose(stdout) != 0) g_stdout_failed = true;
+    }
+    return !g_stdout_failed;
+}
+
+void write_stderr(const void* data, size_t size) {
+    std::fwrite(data, 1, size, stderr);
+    std::fflush(stderr);
 }
 
 [[noreturn]] void exit_process(int status) { std::_Exit(status); }

@@ -46,19 +46,32 @@ size_t read_stdin(void* data, size_t size);
 // writing and flushing do nothing.
 void write_stdout(const void* data, size_t size);
 void flush_stdout();
-void close_stdout();
+// False when what was written could not all be delivered.
+bool close_stdout();
+// Unbuffered: a message for whoever started the program.
+void write_stderr(const void* data, size_t size);
 
 // ---- environment ----------------------------------------------------------
 const char* env_get(const char* name);  // null when unset
 bool env_set(const char* name, const char* value);
 
 // ---- time -------------------------------------------------------------------
+// Local time is that of the process's time zone (TZ), read again at every
+// local conversion, so a TZ set by the configuration's ENV lines holds.
 int64_t time_now();  // seconds since 1970
 struct Instant { int64_t seconds; int64_t nanoseconds; };
 Instant realtime_now();
 bool local_time(int64_t seconds, std::tm* out);  // false on failure or negative seconds
 bool utc_time(int64_t seconds, std::tm* out);
-int64_t make_local_time(std::tm* fields);  // -1 on failure
+// By how many seconds the local time that local_time broke down is ahead
+// of UTC (negative behind it), for that very instant.
+int32_t utc_offset_seconds(const std::tm& local);
+// The seconds of broken-down fields, read as local time (tm_isdst as the
+// caller set it) or as UTC. Fields beyond their range carry over (hour 25
+// is 1 o'clock the next day); `fields` is normalised in place. -1 when the
+// result cannot be represented.
+int64_t make_local_time(std::tm* fields);
+int64_t make_utc_time(std::tm* fields);
 void sleep_ms(unsigned milliseconds);
 
 // ---- random generator (the same sequence on every build) -------------------

@@ -17,8 +17,11 @@ Instant realtime_now() {
 bool local_time(int64_t seconds, std::tm* out) {
     if (seconds < 0) return false;
     time_t t = static_cast<time_t>(seconds);
+    ::tzset();
     return ::localtime_r(&t, out) != nullptr;
 }
+
+int32_t utc_offset_seconds(const std::tm& local) { return static_cast<int32_t>(local.tm_gmtoff); }
 
 bool utc_time(int64_t seconds, std::tm* out) {
     time_t t = static_cast<time_t>(seconds);
@@ -26,6 +29,8 @@ bool utc_time(int64_t seconds, std::tm* out) {
 }
 
 int64_t make_local_time(std::tm* fields) { return static_cast<int64_t>(::mktime(fields)); }
+
+int64_t make_utc_time(std::tm* fields) { return static_cast<int64_t>(::timegm(fields)); }
 
 void sleep_ms(unsigned milliseconds) { ::usleep(milliseconds * 1000u); }
 

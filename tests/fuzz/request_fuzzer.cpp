@@ -50,6 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = size > 0 ? data[0] : 0;
     if (mode & 1) g_config.token_key = "fuzz-key";
     if (mode & 2) g_config.time_interval = 60;
+    if (mode & 4) g_config.token_signing = TokenSigning::LEGACY;
     const uint8_t* body = size > 0 ? data + 1 : data;
     const size_t length = size > 0 ? size - 1 : 0;
 

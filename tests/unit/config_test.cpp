@@ -197,6 +197,31 @@ TEST_F(ConfigTest, BadTimeIntervalIsFatal) {
     }
 }
 
+TEST_F(ConfigTest, TokenSigning) {
+    using kova::TokenSigning;
+    struct Case {
+        const char* lines;
+        TokenSigning expected;
+    };
+    const Case cases[] = {
+        {"", TokenSigning::HMAC_SHA256},
+        {"TOKEN_SIGNING=\n", TokenSigning::HMAC_SHA256},
+        {"token_signing = Legacy ; shared with the old sign-in\n", TokenSigning::LEGACY},
+        {"TOKEN_SIGNING='LEGACY'\n", TokenSigning::LEGACY},
+        {"TOKEN_SIGNING=legacy\nTOKEN_SIGNING=HMAC-sha256\n", TokenSigning::HMAC_SHA256},
+        {"TOKEN_SIGNING=legacy\nTOKEN_SIGNING=\n", TokenSigning::HMAC_SHA256},
+    };
+    for (const Case& c : cases) {
+        kova::config_reset();
+        load(c.lines);
+        EXPECT_EQ(kova::g_config.token_signing, c.expected) << c.lines;
+    }
+    for (const char* line : {"TOKEN_SIGNING=sha256", "TOKEN_SIGNING=hmac", "TOKEN_SIGNING=legacy2",
+                             "TOKEN_SIGNING=\"hmac-sha256 \""}) {
+        expect_fatal(std::string(line) + "\n", "configファイルのTOKEN_SIGNINGはhmac-sha256かlegacyを設定してください。");
+    }
+}
+
 TEST_F(ConfigTest, UnclosedQuoteIsFatal) {
     for (const char* line : {"LOGFILE='abc", "TOKEN_KEY=\"ab\\\"", "UNKNOWN_KEY=\"x"}) {
         expect_fatal(std::string(line) + "\n", "Configのフォーマット不正");

@@ -1,6 +1,5 @@
 // What the script tests cannot reach conveniently: the journal's exact bytes
-// across its spill list, the reference table's limit, and the date text of
-// a Date cell (no script can make one yet).
+// across its spill list and the reference table's limit.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,7 +13,6 @@
 #include "core/errors.h"
 #include "core/values.h"
 #include "eval/eval.h"
-#include "front/date_text.h"
 #include "host/config.h"
 #include "host/journal.h"
 #include "host/request.h"
@@ -130,29 +128,6 @@ TEST_F(RequestTest, ReferenceTableHoldsOneThousandTwentyFourEntries) {
 TEST_F(RequestTest, TheOneThousandTwentyFifthEntryOverflows) {
     EXPECT_EQ(decode_error(nested_arrays(1025)), 1710);
     EXPECT_NE(std::string(g_errors.text).find("Objectバッファーのオーバーフロー"), std::string::npos);
-}
-
-// ---- date text ------------------------------------------------------------------------
-
-Value make_date(int year, int month0, int day, int hour, int minute, int second, int milliseconds) {
-    Cell* cell = nullptr;
-    const Value date = new_cell(TAG_DATE, 0, &cell);
-    cell->kind[0] = static_cast<uint8_t>(month0 | 0x30);  // high bits are not the month
-    cell->kind[1] = static_cast<uint8_t>(hour);
-    cell->kind[2] = static_cast<uint8_t>(day | 0xA0);     // day of the week above the day
-    cell->payload[0] = static_cast<uint8_t>(minute);
-    cell->payload[1] = static_cast<uint8_t>(second);
-    store_u16(cell->payload + 2, static_cast<uint16_t>(year));
-    store_u32(cell->payload + 4, static_cast<uint32_t>(milliseconds) | 0xFC00u);
-    return date;
-}
-
-TEST_F(RequestTest, DateTextHasMillisecondsOnlyWhenThereAreSome) {
-    char text[DATE_TEXT_SIZE];
-    size_t n = date_text(make_date(2024, 0, 5, 9, 3, 7, 0), text);
-    EXPECT_EQ(std::string(text, n), "2024-01-05 09:03:07");
-    n = date_text(make_date(1999, 11, 31, 23, 59, 58, 42), text);
-    EXPECT_EQ(std::string(text, n), "1999-12-31 23:59:58.042");
 }
 
 }  // namespace

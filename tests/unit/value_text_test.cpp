@@ -236,5 +236,32 @@ TEST_F(ValueTextTest, ContainerHoldingItselfEndsInAnError) {
     EXPECT_EQ(raised_code(whole, array), 1400);
 }
 
+// Bits beside the fields (the day of the week above the day, spare bits
+// above the month and the milliseconds) never reach the text.
+TEST_F(ValueTextTest, DateTextHasMillisecondsOnlyWhenThereAreSome) {
+    auto date = [](int year, int month0, int day, int hour, int minute, int second, int milliseconds) {
+        Cell* cell = nullptr;
+        const Value v = new_cell(TAG_DATE, 0, &cell);
+        DateCell* d = reinterpret_cast<DateCell*>(cell);
+        d->month = static_cast<uint8_t>(month0 | 0x30);
+        d->hour = static_cast<uint8_t>(hour);
+        d->day = static_cast<uint8_t>(day | 0xA0);
+        d->minute = static_cast<uint8_t>(minute);
+        d->second = static_cast<uint8_t>(second);
+        d->year = static_cast<uint16_t>(year);
+        d->milliseconds = static_cast<uint32_t>(milliseconds) | 0xFC00u;
+        return v;
+    };
+    char text[DATE_TEXT_SIZE];
+    size_t n = format_date_text(date(2024, 0, 5, 9, 3, 7, 0), text);
+    EXPECT_EQ(std::string(text, n), "2024-01-05 09:03:07");
+    n = format_date_text(date(1999, 11, 31, 23, 59, 58, 42), text);
+    EXPECT_EQ(std::string(text, n), "1999-12-31 23:59:58.042");
+    const Value inside = array_of({date(2024, 0, 5, 9, 3, 7, 5)});
+    LocalText<64> buffer;
+    value_to_text(inside, buffer);
+    EXPECT_EQ(std::string(buffer.data, buffer.length), "[2024-01-05 09:03:07.005]");
+}
+
 }  // namespace
 }  // namespace kova

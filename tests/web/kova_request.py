@@ -2,11 +2,16 @@
 of kova's own code, for the tests that drive kova as a CGI program.
 
 A body is a stream of records; `body(...)` joins record texts made by the
-helpers below. Tokens are drawn from the installation's shared generator
+helpers below. Signed tokens (the default) are the HMAC-SHA256, keyed with
+TOKEN_KEY, of "identifier|t|address", then t. Legacy tokens
+(TOKEN_SIGNING=legacy) are drawn from the installation's shared generator
 (state * 214013 + 2531011, draws of (state >> 16) & 0x7FFF) seeded from the
 identifier, the time and the client address. `parse_frames` cuts a
 response body into its frames.
 """
+
+import hashlib
+import hmac
 
 IDENTIFIER_ALPHABET = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"
 TOKEN_ALPHABET = "jklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghi"
@@ -73,6 +78,16 @@ def token_identifier(key, now, octets):
     g.seed((o3 * 256) | b | o4)
     second = "".join(g.draw(IDENTIFIER_ALPHABET) for _ in range(4))
     return "%s%s%s%x" % (key, first, second, now & 0xFFFFFFFF)
+
+
+def signed_identifier(now, octets):
+    """The identifier of a signed token: the legacy one without the key."""
+    return token_identifier("", now, octets)
+
+
+def signed_token(key, identifier, t, octets):
+    message = identifier.encode() + b"|%05d|%d.%d.%d.%d" % ((t,) + tuple(octets))
+    return hmac.new(key.encode(), message, hashlib.sha256).hexdigest() + "%05d" % t
 
 
 # ---- records -------------------------------------------------------------------

@@ -3,11 +3,12 @@
 
 Starts lighttpd with mod_cgi on a free loopback port, with its own
 configuration in a temporary folder and kova installed there as a CGI
-program for three applications (plain, token-protected, busy journal), then
-POSTs request bodies with curl and checks the whole responses: frames,
-modules loaded from compiled images (.jo), the access-token round trip
-across processes, 20 concurrent requests whose journal entries must come
-out whole, and a journal held locked by another program. The server is stopped at the end, whatever happened.
+program for the applications (plain, token-protected with a sign-in page
+that runs kova-token, busy journal, locked journal), then POSTs request
+bodies with curl and checks the whole responses: frames, modules loaded
+from compiled images (.jo), the signed access-token round trip across
+processes, 20 concurrent requests whose journal entries must come out
+whole, and a journal held locked by another program. The server is stopped at the end, whatever happened.
 
 Prints "N passed, N failed" last; exits 1 when anything failed.
 """
@@ -15,6 +16,7 @@ Prints "N passed, N failed" last; exits 1 when anything failed.
 import argparse
 import concurrent.futures
 import fcntl
+import json
 import os
 import re
 import shutil
@@ -27,11 +29,25 @@ import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
-from kova_request import (HEADER, body, encoded_item, modules, parse_frames, record, strings,  # noqa: E402
-                          text_item, token, token_identifier, token_text, top_call)
+from kova_request import (HEADER, body, encoded_item, modules, parse_frames, record, signed_identifier,  # noqa: E402
+                          signed_token, strings, text_item, token, token_identifier, token_text, top_call)
 
 LOCALHOST = (127, 0, 0, 1)
 TOKEN_KEY = "websecret"
+
+# The sign-in page's hand-off of the first token (a real one checks the
+# user's credentials first): kova-token, beside kova.cgi and its
+# KOVA.config, issues the pair for the address kova will see.
+SIGNIN_CGI = """#!/bin/sh
+here=$(dirname "$0")
+if pair=$("$here/kova-token" "${HTTP_X_FORWARDED_FOR:-$REMOTE_ADDR}"); then
+  identifier=$(printf '%s\\n' "$pair" | sed -n 1p)
+  token=$(printf '%s\\n' "$pair" | sed -n 2p)
+  printf 'Content-Type: application/json\\r\\n\\r\\n{"identifier":"%s","token":"%s"}\\n' "$identifier" "$token"
+else
+  printf 'Status: 500 Internal Server Error\\r\\nContent-Type: text/plain\\r\\n\\r\\nsign-in failed\\n'
+fi
+"""
 
 APP_JS = """
 function main() {
@@ -75,7 +91,7 @@ class Site:
     """The temporary folder: document root, applications, lighttpd's
     configuration and its log."""
 
-    def __init__(self, kova, kova_compile, root):
+    def __init__(self, kova, kova_token, kova_compile, root):
         self.root = root
         self.www = os.path.join(root, "www")
         self.modules = os.path.join(root, "modules")
@@ -92,6 +108,12 @@ class Site:
             folder = os.path.join(self.www, name)
             os.makedirs(folder)
             shutil.copy(kova, os.path.join(folder, "kova.cgi"))
+            if name == "secure":
+                shutil.copy(kova_token, os.path.join(folder, "kova-token"))
+                signin = os.path.join(folder, "signin.cgi")
+                with open(signin, "w") as handle:
+                    handle.write(SIGNIN_CGI)
+                os.chmod(signin, 0o755)
             journal = os.path.join(root, name + ".log")
             with open(os.path.join(folder, "KOVA.config"), "w") as handle:
                 handle.write("MODULE_DIR=%s\nLOGFILE=%s\nDEBUG_PORT=\nVAR='who':'web'\n%s" % (self.modules, journal, extra))
@@ -111,7 +133,7 @@ class Site:
                 + "server.port = %d\n" % self.port
                 + 'server.modules = ("mod_access", "mod_setenv", "mod_cgi")\n'
                 + 'server.errorlog = "%s"\n' % self.error_log
-                + 'url.access-deny = (".config")\n'
+                + 'url.access-deny = (".config", "kova-token")\n'
                 + 'cgi.assign = (".cgi" => "")\n'
                 + environment)
         self.process = None
@@ -142,9 +164,15 @@ class Site:
 
     def post(self, app, data, timeout=30):
         """POSTs the body with curl; returns (status, headers, body)."""
+        return self.fetch("%s/kova.cgi" % app, ["-H", "Content-Type: application/octet-stream", "--data-binary", "@-"],
+                          data, timeout)
+
+    def get(self, path, timeout=30):
+        return self.fetch(path, [], b"", timeout)
+
+    def fetch(self, path, options, data, timeout):
         done = subprocess.run(
-            ["curl", "-sS", "-i", "--max-time", str(timeout), "-H", "Content-Type: application/octet-stream",
-             "--data-binary", "@-", "http://127.0.0.1:%d/%s/kova.cgi" % (self.port, app)],
+            ["curl", "-sS", "-i", "--max-time", str(timeout)] + options + ["http://127.0.0.1:%d/%s" % (self.port, path)],
             input=data, capture_output=True, timeout=timeout + 5)
         if done.returncode != 0:
             raise AssertionError("curl failed: %s" % done.stderr.decode())
@@ -172,9 +200,9 @@ def call_body(call, *extra):
     return body(top_call(call), modules("app.js"), *extra)
 
 
-def fresh_token(now):
-    identifier = token_identifier(TOKEN_KEY, now, LOCALHOST)
-    return identifier, token_text(identifier, now % 65536, LOCALHOST)
+def signed_pair(now):
+    identifier = signed_identifier(now, LOCALHOST)
+    return identifier, signed_token(TOKEN_KEY, identifier, now % 65536, LOCALHOST)
 
 
 def error_frame(code, message, where):
@@ -216,24 +244,28 @@ def test_compiled_modules(site):
 
 
 def check_issued_token(frame, issued_after):
-    """The identifier carries the key, 8 characters and the time in hex; the
-    token is the identifier's token at that time."""
+    """The identifier is 8 characters and the time in hex, nothing of the
+    key; the token is the identifier's signed token at that time."""
     letter, identifier, value = frame
     expect_equal(letter, "X", "token frame")
-    match = re.fullmatch(re.escape(TOKEN_KEY) + r"([A-Za-z0-9]{8})([0-9a-f]+)", identifier)
+    match = re.fullmatch(r"([A-Za-z0-9]{8})([0-9a-f]+)", identifier)
     expect(match is not None, "identifier %r" % identifier)
     seconds = int(match.group(2), 16)
     expect(issued_after <= seconds <= time.time() + 1, "identifier time %d" % seconds)
-    expect_equal(identifier, token_identifier(TOKEN_KEY, seconds, LOCALHOST), "identifier characters")
-    expect_equal(value, token_text(identifier, seconds % 65536, LOCALHOST), "issued token")
+    expect_equal(identifier, signed_identifier(seconds, LOCALHOST), "identifier characters")
+    expect_equal(value, signed_token(TOKEN_KEY, identifier, seconds % 65536, LOCALHOST), "issued token")
 
 
 def test_token_round_trip(site):
     ok = [("s", "greeting", "Hello, web")]
     start = int(time.time())
-    # The first token as a sign-in page of the installation would issue it.
-    identifier, value = fresh_token(start)
-    _, _, data = site.post("secure", call_body("main()", token(identifier, value)))
+    # The first token from the sign-in page.
+    status, headers, data = site.get("secure/signin.cgi")
+    expect_equal((status, headers.get("content-type")), (200, "application/json"), "sign-in page")
+    first = json.loads(data)
+    check_issued_token(("X", first["identifier"], first["token"]), start)
+    _, _, data = site.post("secure", call_body("main()", token(first["identifier"], first["token"])))
+    expect(TOKEN_KEY.encode() not in data, "the key in the response: %r" % data)
     frames = parse_frames(data)
     expect_equal(frames[0], ok[0], "accepted with the first token")
     expect_equal(frames[-2], ("C", 2, 1, 2, 0), "closing frame")
@@ -247,18 +279,26 @@ def test_token_round_trip(site):
     check_issued_token(frames[-1], start)
 
     refused = error_frame(1775, "認証エラー", "app.js:0:0") + b"X12NG12NG"
-    flipped = second_value[:2] + ("B" if second_value[2] != "B" else "C") + second_value[3:]
+    flipped = second_value[:2] + ("b" if second_value[2] != "b" else "c") + second_value[3:]
     _, _, data = site.post("secure", call_body("main()", token(second_identifier, flipped)))
     expect_equal(data, refused, "tampered token")
     _, _, data = site.post("secure", call_body("main()", token(second_identifier + "x", second_value)))
     expect_equal(data, refused, "tampered identifier")
     _, _, data = site.post("secure", call_body("main()"))
     expect_equal(data, refused, "no token")
+    # What anyone could compute from the published old algorithm.
+    now = int(time.time())
+    legacy = token_identifier(TOKEN_KEY, now, LOCALHOST)
+    _, _, data = site.post("secure", call_body("main()", token(legacy, token_text(legacy, now % 65536, LOCALHOST))))
+    expect_equal(data, refused, "legacy token")
 
-    old = int(time.time()) - 61
-    identifier, value = fresh_token(old)
+    identifier, value = signed_pair(int(time.time()) - 61)
     _, _, data = site.post("secure", call_body("main()", token(identifier, value)))
     expect_equal(data, error_frame(1775, "タイムアウト", "app.js:0:0") + b"X12NG12NG", "token older than TIME_INTERVAL")
+
+    # The token issuer itself is not served.
+    status, _, _ = site.get("secure/kova-token")
+    expect_equal(status, 403, "kova-token over the web")
 
 
 ENTRY = re.compile(r"-----  start : [0-9/: ]+  -----\n(.*?)\n=====  end : [0-9/: ]+  ===== \n", re.DOTALL)
@@ -318,6 +358,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kova", required=True)
     parser.add_argument("--kova-compile", required=True)
+    parser.add_argument("--kova-token", required=True)
     options = parser.parse_args()
     for tool in ("lighttpd", "curl"):
         if shutil.which(tool) is None and not os.path.exists("/usr/sbin/" + tool):
@@ -328,7 +369,8 @@ def main():
 
     passed = failed = 0
     with tempfile.TemporaryDirectory(prefix="kova-web-") as root:
-        site = Site(os.path.abspath(options.kova), os.path.abspath(options.kova_compile), root)
+        site = Site(os.path.abspath(options.kova), os.path.abspath(options.kova_token),
+                    os.path.abspath(options.kova_compile), root)
         try:
             site.start()
             for test in TESTS:
