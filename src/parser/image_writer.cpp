@@ -62,8 +62,12 @@ public:
         pages_ = uint32_t(g_areas.current_page + 1);
         cells_in_last_ = pages_ == 0 ? 0 : uint32_t(g_areas.next_slot);
         blocks_ = uint32_t(g_areas.highest_block + 1);
+        // Sanitizer builds hold freed cells back, poisoned: they go into the
+        // image as free cells (header 0xFF), and every cell is read here.
+        areas_flush_quarantine();
         for (uint32_t p = 0; p < pages_; ++p) {
             if (g_areas.cell_pages[p] == nullptr) fail("cell page %u is missing", p);
+            unpoison_storage(g_areas.cell_pages[p], size_t(cells_in(p)) * CELL_SIZE);
         }
         for (uint32_t b = 0; b < blocks_; ++b) {
             if (g_areas.blocks[b] == nullptr) fail("permanent block %u is missing", b);
