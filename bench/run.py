@@ -9,6 +9,7 @@ the ratio of each engine's time to kova's (above 1: kova is faster).
 
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -18,21 +19,36 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
+# Kova's objects have get and set methods; the other engines get the same
+# two methods, so every engine runs the same script.
+OBJECT_METHODS = ("Object.prototype.set = function (k, v) { this[k] = v; return v; };\n"
+                  "Object.prototype.get = function (k) { return this[k]; };\n")
+
 ENGINES = {
     # name: (command prefix, print definition, call appended)
-    "mujs": (["mujs"], "function print_result(x) { print(x); }\n", "\nmain();\n"),
-    "duk": (["duk"], "function print_result(x) { print(x); }\n", "\nmain();\n"),
-    "node --jitless": (["node", "--jitless"], "function print_result(x) { console.log(x); }\n", "\nmain();\n"),
+    "mujs": (["mujs"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS, "\nmain();\n"),
+    "duk": (["duk"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS, "\nmain();\n"),
+    "node --jitless": (["node", "--jitless"], "function print_result(x) { console.log(x); }\n" + OBJECT_METHODS,
+                       "\nmain();\n"),
 }
 
 
-def timed(command, cwd, runs):
+def child_cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def timed(command, cwd, runs, cpu=False):
+    """Median wall time of whole-process runs, or with `cpu` the median
+    processor time (user + system) of the process, which a busy machine
+    disturbs much less."""
     times = []
     output = None
     for _ in range(runs):
         start = time.perf_counter()
+        start_cpu = child_cpu_seconds()
         completed = subprocess.run(command, cwd=cwd, capture_output=True, timeout=600)
-        times.append(time.perf_counter() - start)
+        times.append(child_cpu_seconds() - start_cpu if cpu else time.perf_counter() - start)
         if completed.returncode != 0:
             raise RuntimeError("%s failed: %s" % (" ".join(command), completed.stderr.decode(errors="replace")))
         output = completed.stdout.decode(errors="replace").strip()
@@ -43,6 +59,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kova", default=os.path.join(HERE, "..", "build", "release", "kova"))
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--cpu", action="store_true", help="processor time (user + system) instead of wall time")
     parser.add_argument("scripts", nargs="*")
     options = parser.parse_args()
 
@@ -65,14 +82,14 @@ def main():
         kova_file = os.path.join(work, name + ".js")
         with open(kova_file, "w") as handle:
             handle.write("function print_result(x) { console.log(x); }\n" + body)
-        kova_time, kova_output = timed([kova, "-e", "main()", name + ".js"], work, options.runs)
+        kova_time, kova_output = timed([kova, "-e", "main()", name + ".js"], work, options.runs, options.cpu)
         row = [name, "%.3f" % kova_time]
         ratios = []
         for engine, (command, printer, call) in engines.items():
             engine_file = os.path.join(work, "%s.%s.js" % (name, engine.split()[0]))
             with open(engine_file, "w") as handle:
                 handle.write(printer + body + call)
-            engine_time, engine_output = timed(command + [engine_file], work, options.runs)
+            engine_time, engine_output = timed(command + [engine_file], work, options.runs, options.cpu)
             if engine_output not in (kova_output, kova_output.replace("(L) ", "", 1)):
                 print("warning: %s printed %r, kova %r" % (engine, engine_output, kova_output), file=sys.stderr)
             row.append("%.3f" % engine_time)

@@ -27,25 +27,34 @@ build_and_test build/release -DCMAKE_BUILD_TYPE=Release
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   build_and_test build/sanitize -DCMAKE_BUILD_TYPE=Debug -DKOVA_SANITIZE=ON
 
-# Fuzzing: clang's libFuzzer with ASan + UBSan, seeded with the example and
-# benchmark scripts, and the compiled-module loader with their images as
-# kova-compile writes them (plain and -z); any crash fails the run.
+# Fuzzing: clang's libFuzzer with ASan + UBSan. Each target starts from its
+# own copy of the seeds (the example and benchmark scripts, tests/fuzz/seeds,
+# and tests/fuzz/seeds/<target> when there is one; for the compiled-module
+# loader, those scripts as kova-compile writes them, plain and -z), so no
+# target inherits the units another one found; any crash, sanitizer report
+# or input running past 30 s fails the run.
 CXX=clang++ cmake -S . -B build/fuzz -DKOVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/fuzz -j"$jobs"
-corpus=$(mktemp -d)
-images=$(mktemp -d)
-trap 'rm -rf "$corpus" "$images"' EXIT
-cp examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/* "$corpus"/ 2>/dev/null || true
-for source in examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/*.js; do
-  name=$(basename "$source" .js)
-  # A seed text with a parse error has no image.
-  build/release/kova-compile "$source" "$images/$name.jo" 2>/dev/null || continue
-  build/release/kova-compile -z "$source" "$images/$name.z.jo"
-done
+corpora=$(mktemp -d)
+trap 'rm -rf "$corpora"' EXIT
 for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
-  seeds=$corpus
-  [ "$(basename "$fuzzer")" = module_image_fuzzer ] && seeds=$images
-  echo "fuzzing with $(basename "$fuzzer") for ${KOVA_FUZZ_SECONDS:-60} s"
-  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -rss_limit_mb=4096 -print_final_stats=1 "$seeds" 2>&1 | tail -n 12
-  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $(basename "$fuzzer") found a fault"; exit 1; }
+  name=$(basename "$fuzzer")
+  corpus="$corpora/$name"
+  mkdir -p "$corpus"
+  if [ "$name" = module_image_fuzzer ]; then
+    for source in examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/*.js; do
+      base=$(basename "$source" .js)
+      # A seed text with a parse error has no image.
+      build/release/kova-compile "$source" "$corpus/$base.jo" 2>/dev/null || continue
+      build/release/kova-compile -z "$source" "$corpus/$base.z.jo"
+    done
+  else
+    cp examples/*/modules/*.js bench/scripts/*.js "$corpus"/ 2>/dev/null || true
+    find tests/fuzz/seeds -maxdepth 1 -type f -exec cp {} "$corpus"/ \;
+  fi
+  [ -d "tests/fuzz/seeds/$name" ] && cp -r "tests/fuzz/seeds/$name"/. "$corpus"/
+  echo "fuzzing with $name for ${KOVA_FUZZ_SECONDS:-60} s"
+  "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
+    "$corpus" 2>&1 | tail -n 12
+  [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $name found a fault"; exit 1; }
 done

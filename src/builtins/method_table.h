@@ -50,12 +50,38 @@ const Method* find_method(const MethodTable& table, uint32_t name);
 Value call_method(const MethodTable& table, uint32_t name, Value receiver, const Value* arguments,
                   uint32_t count);
 
+// The hash index of an object with many properties (builtins/object_index.cpp).
+struct ObjectIndex {
+    Value object;      // the object, held by the index; 0 when the place is free
+    uint32_t pairs;    // the pair area the index describes
+    uint32_t synced;   // pairs 0 .. synced - 1 are in the table
+    uint32_t mask;     // table size - 1 (a power of 2)
+    uint32_t* slots;   // pair index + 1 per slot, 0 for empty; heap block
+    uint64_t last_use;
+};
+inline constexpr uint32_t INDEX_LIMIT = 64;
+
+// Process-wide state of the library (reset at start-up and between unit
+// tests).
+struct LibraryState {
+    bool random_seeded;  // Math.random seeds the generator on first use
+    ObjectIndex indexes[INDEX_LIMIT];
+    uint64_t index_clock;
+};
+extern LibraryState g_library;
+void library_reset();
+void object_indexes_reset();  // frees the index tables (part of library_reset)
+
 // Receivers addressed by a predefined name.
 extern const MethodTable MATH_METHODS;           // builtins/math.cpp
 extern const MethodTable OBJECT_STATIC_METHODS;  // builtins/object.cpp (Object.keys)
 extern const MethodTable NUMBER_METHODS;         // builtins/number.cpp
 extern const MethodTable DATE_STATIC_METHODS;    // builtins/date.cpp (Date.now, ...)
 extern const MethodTable STRING_STATIC_METHODS;  // builtins/string_static.cpp (String.fromCharCode, ...)
+
+// The property of an object named like a called method whose value is a
+// function (called instead of the built-in method), or 0.
+Value object_method_function(Value object, uint32_t name);
 
 // Receivers by the kind of their value.
 extern const MethodTable STRING_METHODS;  // builtins/string.cpp

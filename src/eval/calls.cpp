@@ -229,19 +229,6 @@ const MethodTable* receiver_table(Value receiver) {
     }
 }
 
-// A property of the object named like the method whose value is a
-// function, or 0.
-Value function_property(Value object, uint32_t name) {
-    const ObjectCell* cell = cell_as<ObjectCell>(object);
-    const uint8_t* pairs = area_pointer(cell->pairs);
-    for (uint32_t i = 0; i < cell->count; ++i) {
-        if ((load_u32(pairs + 8 * size_t(i)) & SLOT_NAME_MASK) != name) continue;
-        const Value value = load_u32(pairs + 8 * size_t(i) + 4);
-        if (value_tag(value) == TAG_FUNCTION) return value;
-    }
-    return 0;
-}
-
 // Arguments first, then the receiver (a built-in name is not evaluated);
 // the method runs on the evaluated values, which the call holds until the
 // method has returned.
@@ -268,7 +255,7 @@ Value call_method_node(Value member, uint32_t argument_item) {
 
     Value result = NAME_UNDEFINED;
     if (table == &OBJECT_METHODS) {
-        const Value function = function_property(receiver, method);
+        const Value function = object_method_function(receiver, method);
         if (function != 0) {
             result = call_function_with_values(function, arguments.values, count, receiver, nullptr);
         } else {

@@ -90,7 +90,14 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 193: return eval_record_hash;
         case 194: return eval_sql_aggregate;
         case 185: return eval_date;
-        case 171: case 173: case 174: case 175: case 176: case 177: case 178: case 182:
+        case 171: return eval_number_conversion;
+        case 173: return eval_decode_uri;
+        case 174: return eval_decode_uri_component;
+        case 175: return eval_encode_uri;
+        case 176: return eval_encode_uri_component;
+        case 177: return eval_parse_float;
+        case 178: return eval_parse_int;
+        case 182:
             return eval_not_built;
         default: return eval_reserved;
     }

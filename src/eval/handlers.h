@@ -65,6 +65,15 @@ Value eval_eval(Value node);           // 179
 // builtins/date.cpp
 Value eval_date(Value node);           // 185
 
+// builtins/number.cpp, builtins/uri.cpp (built-in statements)
+Value eval_number_conversion(Value node);     // 171
+Value eval_decode_uri(Value node);            // 173
+Value eval_decode_uri_component(Value node);  // 174
+Value eval_encode_uri(Value node);            // 175
+Value eval_encode_uri_component(Value node);  // 176
+Value eval_parse_float(Value node);           // 177
+Value eval_parse_int(Value node);             // 178
+
 // front/frames.cpp
 Value eval_send_to_front(Value node);  // 169
 Value eval_alert_to_front(Value node); // 191

@@ -1,6 +1,7 @@
 // Resets of every subsystem's state, in one place.
 #include "host/process_state.h"
 
+#include "builtins/method_table.h"
 #include "core/areas.h"
 #include "core/errors.h"
 #include "core/names.h"
@@ -37,6 +38,7 @@ void reset_process_state() {
     module_loader_reset();
     run_reset();
     eval_reset();
+    library_reset();
 }
 
 }  // namespace kova
