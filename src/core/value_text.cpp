@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/names.h"
 #include "core/values.h"
+#include "regex/regex.h"
 
 namespace kova {
 
@@ -178,10 +179,11 @@ void write_value(Value v, TextBuffer& buffer, bool whole, bool quote, unsigned d
                 put(buffer, "Operation", 9);
             }
             return;
+        case TAG_REGEX:
+            append_regex_text(v, buffer);
+            return;
         default:
-            // Functions and the unused tags have no text. Regular
-            // expressions are refused too until the pattern rebuild is in
-            // place.
+            // Functions and the unused tags have no text.
             if (whole) raise_runtime_error(2522, "データの型不正");
             raise_runtime_error(2520, "データの型不正");
     }

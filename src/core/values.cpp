@@ -6,6 +6,7 @@
 
 #include "core/areas.h"
 #include "core/errors.h"
+#include "regex/regex.h"
 
 namespace kova {
 
@@ -198,7 +199,11 @@ void free_by_tag(Value v) {
     switch (value_tag(v)) {
         case TAG_SQL:
         case TAG_ERROR:
+            area_free(value_payload(v));
+            return;
         case TAG_REGEX:
+            // Its sub-expressions and term array go with it.
+            regex_release_parts(v);
             area_free(value_payload(v));
             return;
         case TAG_INTEGER:

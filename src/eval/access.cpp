@@ -10,6 +10,7 @@
 #include "core/values.h"
 #include "eval/handlers.h"
 #include "eval/scopes.h"
+#include "regex/regex.h"
 
 namespace kova {
 
@@ -256,13 +257,6 @@ bool take_create_missing() {
 
 // ---- regular-expression properties ------------------------------------------
 
-constexpr uint8_t REGEX_MULTILINE = 0x04;
-constexpr uint8_t REGEX_IGNORE_CASE = 0x08;
-constexpr uint8_t REGEX_GLOBAL = 0x10;
-constexpr uint8_t REGEX_STICKY = 0x20;
-constexpr uint8_t REGEX_DOT_ALL = 0x40;
-constexpr size_t REGEX_LAST_INDEX_OFFSET = 8;
-
 Value truth(bool b) { return make_value(TAG_NAME, b ? NAME_TRUE : NAME_FALSE); }
 
 Value regex_property(Value regex, uint32_t name) {
@@ -282,12 +276,7 @@ Value regex_property(Value regex, uint32_t name) {
     }
     if (is("flags")) {
         char letters[5];
-        size_t n = 0;
-        if (flags & REGEX_IGNORE_CASE) letters[n++] = 'i';
-        if (flags & REGEX_MULTILINE) letters[n++] = 'm';
-        if (flags & REGEX_GLOBAL) letters[n++] = 'g';
-        if (flags & REGEX_STICKY) letters[n++] = 'y';
-        if (flags & REGEX_DOT_ALL) letters[n++] = 's';
+        const size_t n = regex_flag_letters(flags, letters);
         if (n == 0) return make_value(TAG_NAME, NAME_NULL);
         return new_string(letters, n);
     }
@@ -297,9 +286,7 @@ Value regex_property(Value regex, uint32_t name) {
     if (is("multiline")) return truth(flags & REGEX_MULTILINE);
     if (is("sticky")) return truth(flags & REGEX_STICKY);
     if (is("unicode")) return truth(true);
-    // `source` needs the pattern rebuilt from its compiled form, which the
-    // regular-expression compiler will provide; until then it is refused
-    // like an unknown name.
+    if (is("source")) return regex_source_value(regex);
     raise_runtime_error(5080, "正規表現プロパティ不正");
 }
 

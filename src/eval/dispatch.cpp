@@ -75,6 +75,7 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 186: return eval_integer;
         case 187: return eval_float;
         case 189: return eval_array;
+        case 182: return eval_regexp;
         case 169: return eval_send_to_front;
         case 191: return eval_alert_to_front;
         case 162: return eval_select;
@@ -97,8 +98,6 @@ constexpr NodeHandler handler_for(uint32_t kind) {
         case 176: return eval_encode_uri_component;
         case 177: return eval_parse_float;
         case 178: return eval_parse_int;
-        case 182:
-            return eval_not_built;
         default: return eval_reserved;
     }
 }

@@ -62,6 +62,9 @@ Value eval_float(Value node);          // 187
 Value eval_array(Value node);          // 189
 Value eval_eval(Value node);           // 179
 
+// regex/regexp_object.cpp
+Value eval_regexp(Value node);         // 182
+
 // builtins/date.cpp
 Value eval_date(Value node);           // 185
 

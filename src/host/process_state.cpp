@@ -18,6 +18,7 @@
 #include "parser/module_loader.h"
 #include "parser/module_table.h"
 #include "parser/parser.h"
+#include "regex/regex.h"
 
 namespace kova {
 
@@ -39,6 +40,7 @@ void reset_process_state() {
     run_reset();
     eval_reset();
     library_reset();
+    regex_reset();
 }
 
 }  // namespace kova

@@ -11,6 +11,7 @@
 #include "parser/expressions.h"
 #include "parser/lexer.h"
 #include "parser/parser.h"
+#include "regex/regex.h"
 
 namespace kova {
 
@@ -192,10 +193,9 @@ char* parse_member_value(char* text, Value* values, uint32_t* count) {
     return p;
 }
 
-char* parse_regex_literal(char* text, Value* /*out*/) {
-    // The regular-expression compiler plugs in here: it will find the end of
-    // the literal, compile it once and give the shared regex value.
-    raise_parse_error(1015, "ステートメント不正(%s)", excerpt(text, 100));
+char* parse_regex_literal(char* text, Value* out) {
+    // Compiled once, here: every evaluation of the literal yields this value.
+    return const_cast<char*>(compile_regex_literal(text + 1, out));
 }
 
 }  // namespace kova

@@ -31,8 +31,9 @@ char* parse_array_literal(char* text, Value* out);
 // text after its comma, or at the end of the text.
 char* parse_member_value(char* text, Value* values, uint32_t* count);
 
-// `text` is at the opening "/". Regular expressions are not compiled yet:
-// this raises parse error 1015 quoting the literal.
+// `text` is at the opening "/": the literal is compiled into a regular
+// expression value (tag 7), shared by every evaluation of the literal.
+// Returns the text after its flag letters.
 char* parse_regex_literal(char* text, Value* out);
 
 }  // namespace kova

@@ -31,7 +31,7 @@ TEST_F(ParseErrorTest, StatementAndExpressionErrors) {
         {"y = Error();", "PARSE ERROR 1020 (t.js:1) : 引数の個数不正 'Error();'"},
         {"y = x instanceof 5;", "PARSE ERROR 1015 (t.js:1) : ステートメント不正(instanceof 5;)"},
         {"y = a[1, 2];", "PARSE ERROR 1015 (t.js:1) : ステートメント不正([1, 2];)"},
-        {"y = /re/;", "PARSE ERROR 1015 (t.js:1) : ステートメント不正(/re/;)"},
+        {"y = /re;", "PARSE ERROR 4805 (t.js:1) : 正規表現のフォーマット不正 (/)"},
         {"f(a;", "PARSE ERROR 1130 (t.js:1) : ステートメント不正 (')'なし) (a;"},
         {"f(a; b);", "PARSE ERROR 1135 (t.js:1) : ステートメント不正 ('; b') in (a; b"},
         {"var 5;", "PARSE ERROR 1025 (t.js:1) : フォーマット不正 'var 5;'"},

@@ -10,11 +10,13 @@
 #include "host/journal.h"
 #include "parser/module_table.h"
 #include "parser/parser.h"
+#include "regex/regex.h"
 
 namespace kova {
 
-// Memory, names, errors, journal, module table and parser state; with a
-// module name, that module becomes module 0.
+// Memory, names, errors, journal, module table, parser state and the
+// regular-expression caches; with a module name, that module becomes
+// module 0.
 inline void reset_runtime(const char* module = nullptr) {
     areas_reset();
     names_reset();
@@ -22,6 +24,7 @@ inline void reset_runtime(const char* module = nullptr) {
     journal_reset();
     modules_reset();
     parser_reset();
+    regex_reset();
     if (module != nullptr) module_add(module, std::strlen(module));
 }
 
