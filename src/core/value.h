@@ -211,6 +211,7 @@ enum class Storage : uint8_t {
     NODE_CELL,      // words 1-2: operands as the node kind says (parser/node_kinds.h)
     FUNCTION_CELL,  // word 1: body value; word 2: item of the n + m parameter and local values
     TEXT_ITEM,      // area item of numbers and text only (error object)
+    REGEX_ITEM,     // compiled regular expression: its items hold values and names (regex/regex_layout.h)
     RUN_TIME_ONLY,  // made while a script runs (SQL statement, connection), or never: no image holds it
 };
 
@@ -228,9 +229,7 @@ constexpr Storage storage_of(Tag tag) {
         case TAG_NODE: return Storage::NODE_CELL;
         case TAG_FUNCTION: return Storage::FUNCTION_CELL;
         case TAG_ERROR: return Storage::TEXT_ITEM;
-        // Regular-expression literals are compiled while parsing; their
-        // items join this table with the compiler's layout.
-        case TAG_REGEX:
+        case TAG_REGEX: return Storage::REGEX_ITEM;  // literals are compiled while parsing
         case TAG_SQL:
         case TAG_CONNECTION:
         case TAG_UNUSED: return Storage::RUN_TIME_ONLY;

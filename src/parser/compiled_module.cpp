@@ -328,6 +328,8 @@ void load_statements(Image& image, uint32_t count) {
         const uint32_t tag = value_tag(v);
         if (tag == TAG_NAME) {
             v = translate_name(image, v);
+        } else if (tag == TAG_REGEX) {
+            v = relocate_block(image, v);  // a regular-expression literal on its own
         } else if (tag != TAG_IMMEDIATE) {
             if (is_area_tag(tag) || tag == TAG_UNUSED) corrupt(image);
             v = relocate_cell(image, v);

@@ -19,6 +19,7 @@
 #include "parser/compiled_module.h"
 #include "parser/declarations.h"
 #include "parser/node_kinds.h"
+#include "regex/regex_layout.h"
 
 namespace kova {
 
@@ -88,12 +89,14 @@ public:
     }
 
     // A statement of the module list: the loader relocates these itself,
-    // by their tag, so only cells and names can be listed.
+    // by their tag, so only cells, names and regular expressions (a bare
+    // literal) can be listed.
     void check_statement(Value v) {
         const Storage storage = storage_of(Tag(value_tag(v)));
         if (storage == Storage::NAME_INDEX) return check_name(v);
         if (storage == Storage::IMMEDIATE) return;
         if (in_cell(storage)) return check_cell_value(v);
+        if (storage == Storage::REGEX_ITEM) return area_value(storage, item_start(v, TAG_REGEX));
         fail("a statement of tag %u cannot be listed in an image", value_tag(v));
     }
 
@@ -145,12 +148,21 @@ private:
             lists(w).cells.push_back(w.position);
             return;
         }
-        if (storage == Storage::TEXT_ITEM) {
-            const uint32_t start = item_at(w, value_tag(v));
-            if (visited_values_.insert(start).second) text_value(start);
-            return;
+        if (storage == Storage::TEXT_ITEM || storage == Storage::REGEX_ITEM) {
+            return area_value(storage, item_at(w, value_tag(v)));
         }
         fail("a value of tag %u cannot be held in an image", value_tag(v));
+    }
+
+    // The item of an area-kind value, walked once however often the value
+    // is held.
+    void area_value(Storage storage, uint32_t start) {
+        if (!visited_values_.insert(start).second) return;
+        if (storage == Storage::REGEX_ITEM) {
+            regex_value(start);
+        } else {
+            text_value(start);
+        }
     }
 
     // A key word of a keyed array or an object: a name, or an integer key.
@@ -162,14 +174,22 @@ private:
     // the block offset; returns the position of the item's first word.
     // A value of an area kind is such a reference with its tag above.
     uint32_t item_at(Word w, uint32_t tag = TAG_NAME) {
-        const uint32_t reference = read(w);
+        const uint32_t start = item_start(read(w), tag);
+        lists(w).blocks.push_back(w.position);
+        return start;
+    }
+
+    uint32_t item_start(uint32_t reference, uint32_t tag) const {
         const uint32_t start = reference & 0xFFFFF;
         if (area_class(reference) != 0 || (reference >> 24) != tag || (start >> 10) >= blocks_ ||
             (start & 0x3FF) > g_areas.block_used[start >> 10]) {
-            fail("area reference %08X outside the image's blocks", read(w));
+            fail("area reference %08X outside the image's blocks", reference);
         }
-        lists(w).blocks.push_back(w.position);
         return start;
+    }
+
+    static const uint8_t* block_address(uint32_t position) {
+        return g_areas.blocks[position >> 10] + (position & 0x3FF) * 4;
     }
 
     // The item's words from `start` are its owner's: each lies in the used
@@ -200,10 +220,41 @@ private:
     // An error object: header, counts and texts only.
     void text_value(uint32_t start) {
         claim(start, 2);
-        const uint8_t* item = g_areas.blocks[start >> 10] + (start & 0x3FF) * 4;
+        const uint8_t* item = block_address(start);
         const uint32_t bytes = uint32_t(error_message_offset(load_u16(item + ERROR_CODE_LENGTH_OFFSET))) +
                                load_u16(item + ERROR_MESSAGE_LENGTH_OFFSET) + 1;
         claim(start + 2, (bytes + 3) / 4 - 2);
+    }
+
+    // A compiled regular expression: an alternation, whose list holds the
+    // alternatives' values, or a sequence, whose terms hold a
+    // sub-expression value, a group's name and a group's lookaround value;
+    // everything else is flags, counts and UTF-16 units.
+    void regex_value(uint32_t start) {
+        constexpr uint32_t TERM_WORDS = REGEX_TERM_SIZE / 4;
+        constexpr uint32_t REFERENCE_WORD = REGEX_REFERENCE_OFFSET / 4;
+        claim(start, REFERENCE_WORD);  // header, flags and count
+        const uint8_t* item = block_address(start);
+        const uint32_t count = load_u16(item + REGEX_COUNT_OFFSET);
+        if ((item[REGEX_FLAGS_OFFSET] & REGEX_ALTERNATION) != 0) {
+            claim(start + REFERENCE_WORD, REGEX_ALTERNATION_SIZE / 4 - REFERENCE_WORD);
+            values(item_at(block_word(start + REFERENCE_WORD)), count);
+            return;
+        }
+        constexpr uint32_t POOL_WORD = REGEX_POOL_LENGTH_OFFSET / 4;
+        claim(start + REFERENCE_WORD, POOL_WORD + 1 - REFERENCE_WORD);
+        const uint32_t words = uint32_t(regex_sequence_size(load_u16(item + REGEX_POOL_LENGTH_OFFSET)) + 3) / 4;
+        claim(start + POOL_WORD + 1, words - POOL_WORD - 1);
+        const uint32_t terms = item_at(block_word(start + REFERENCE_WORD));
+        claim(terms, count * TERM_WORDS);
+        for (uint32_t t = 0; t < count; ++t) {
+            const uint32_t term = terms + t * TERM_WORDS;
+            value(block_word(term + TERM_SUB_OFFSET / 4));
+            name(block_word(term + TERM_NAME_OFFSET / 4));
+            if (is_group_kind(block_address(term)[TERM_KIND_OFFSET])) {
+                value(block_word(term + TERM_GROUP_LOOKAROUND_OFFSET / 4));
+            }
+        }
     }
 
     // ---- cells by tag ---------------------------------------------------
@@ -234,6 +285,7 @@ private:
             case Storage::NAME_INDEX:
             case Storage::IMMEDIATE:
             case Storage::TEXT_ITEM:
+            case Storage::REGEX_ITEM:
             case Storage::RUN_TIME_ONLY: break;
         }
         fail("cell %u of page %u has header %02X", slot, page, c[0]);

@@ -28,6 +28,7 @@
 #include "parser/nodes.h"
 #include "parser/parser.h"
 #include "parser/statements.h"
+#include "regex/regex_layout.h"
 
 namespace kova {
 namespace {
@@ -273,6 +274,7 @@ public:
                        value(f->body);
             }
             case TAG_NODE: return node(v);
+            case TAG_REGEX: return regex(v);
             default: return "tag" + std::to_string(value_tag(v));
         }
     }
@@ -287,6 +289,28 @@ private:
     }
 
     static std::string header(Value v) { return "<" + std::to_string(*value_header(v)) + ">"; }
+
+    // A compiled regular expression: its header and flags, then the
+    // alternatives, or the literal pool and every term.
+    std::string regex(Value v) {
+        const uint8_t* item = area_pointer(value_payload(v));
+        const uint32_t count = load_u16(item + REGEX_COUNT_OFFSET);
+        const uint32_t reference = load_u32(item + REGEX_REFERENCE_OFFSET);
+        std::string s = "/" + std::to_string(item[0]) + "," + std::to_string(item[1]) + ":";
+        if ((item[REGEX_FLAGS_OFFSET] & REGEX_ALTERNATION) != 0) return s + "alt(" + words(reference, 0, count) + ")";
+        for (uint32_t i = 0; i < load_u16(item + REGEX_POOL_LENGTH_OFFSET); ++i) {
+            s += std::to_string(load_u16(item + REGEX_POOL_OFFSET + 2 * i)) + " ";
+        }
+        for (uint32_t t = 0; t < count; ++t) {
+            const uint8_t* term = area_pointer(reference) + REGEX_TERM_SIZE * t;
+            s += "[" + value(load_u32(term + TERM_SUB_OFFSET)) + value(load_u32(term + TERM_NAME_OFFSET));
+            for (size_t b = TERM_KIND_OFFSET; b < TERM_POOL_OFFSET; ++b) s += "," + std::to_string(term[b]);
+            s += is_group_kind(term[TERM_KIND_OFFSET]) ? value(load_u32(term + TERM_GROUP_LOOKAROUND_OFFSET))
+                                                       : std::to_string(load_u32(term + TERM_POOL_OFFSET));
+            s += "]";
+        }
+        return s;
+    }
 
     std::string node(Value v) {
         const NodeCell* n = cell_as<NodeCell>(v);
@@ -347,8 +371,10 @@ std::string program(const StatementList& list) {
 
 // Every layout parsing makes: loops of both forms, try in its three forms,
 // switch with default, calls and new, functions with defaults and locals,
-// nested literals, floats and large numbers, templates, a string and an
-// array that each span permanent blocks, a block of 300 statements.
+// nested literals, floats and large numbers, templates, regular
+// expressions (alternation, groups, a named group, lookarounds, a bare
+// literal statement), a string and an array that each span permanent
+// blocks, a block of 300 statements.
 std::string module_with_every_layout() {
     std::string text =
         "var total = 0, label = 'module a';\n"
@@ -371,6 +397,8 @@ std::string module_with_every_layout() {
         "    return typeof n === 'string' ? n : n instanceof Object;\n"
         "}\n"
         "var data = {name: \"n\", nested: {list: [1, -2, 4294967296, 0.5, null, true], f: function (q) { return q; }}};\n"
+        "var pattern = /a(?:b|c)+(?<tail>d\\d{2,})(?=x)|y[^0-9]*?/gi, plain = [/(e)(?!f)/m];\n"
+        "/bare/;\n"
         "var made = new Hash(1, 2), arr = Array(1, 2, 3), i2 = Integer('7'), f2 = Float(1);\n"
         "function main() { console.log(add(1), loops([1, 2, 3]), choose(1), data.nested.f(!0), ~5 << 2 >>> 1); }\n";
     text += "var long_text = \"" + std::string(6000, 'x') + "\";\n";
