@@ -120,28 +120,36 @@ bool module_path(const char* name, char (&out)[MODULE_PATH_LIMIT]) {
 
 namespace {
 
-// The module's text of `length` bytes is in the buffer after its leading
-// line feed: a compiled image, or source text to parse.
-void load_module_text(size_t length, bool compiled, StatementList* list, const char* path) {
+// Sets the parser at the module's first line and finds its file.
+void begin_module(uint32_t module_number, char (&path)[MODULE_PATH_LIMIT]) {
+    g_parser.module = module_number;
+    g_parser.line = 1;
+    g_parser.run_time = false;
+    if (!module_path(module_name(module_number), path)) cannot_open(path);
+}
+
+void parse_module_text(StatementList* list) {
     char* text = g_module_loader.buffer + 1;
-    if (compiled) {
-        load_compiled_module(reinterpret_cast<const uint8_t*>(text), length, list, path);
-        return;
-    }
     strip_comments(text);
     g_parser.last_line_feed = g_module_loader.buffer;
     parse_statement_list(text, list, true, false);
 }
 
+// The module's text of `length` bytes is in the buffer after its leading
+// line feed: a compiled image, or source text to parse.
+void load_module_text(size_t length, bool compiled, StatementList* list, const char* path) {
+    if (compiled) {
+        load_compiled_module(reinterpret_cast<const uint8_t*>(g_module_loader.buffer + 1), length, list, path);
+        return;
+    }
+    parse_module_text(list);
+}
+
 }  // namespace
 
 void load_module(uint32_t module_number, StatementList* list) {
-    g_parser.module = module_number;
-    g_parser.line = 1;
-    g_parser.run_time = false;
-
     char path[MODULE_PATH_LIMIT];
-    if (!module_path(module_name(module_number), path)) cannot_open(path);
+    begin_module(module_number, path);
 #if KOVA_DEBUGGER
     // The debugger's front end may supply the text (source or a compiled
     // image) in place of the file, with the module's breakpoints.
@@ -153,6 +161,13 @@ void load_module(uint32_t module_number, StatementList* list) {
     }
 #endif
     load_module_text(read_module_file(path), is_compiled_name(path), list, path);
+}
+
+void load_source_module(uint32_t module_number, StatementList* list) {
+    char path[MODULE_PATH_LIMIT];
+    begin_module(module_number, path);
+    read_module_file(path);
+    parse_module_text(list);
 }
 
 }  // namespace kova

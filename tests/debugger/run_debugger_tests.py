@@ -391,8 +391,6 @@ def test_module_text_from_the_front_end_and_fallback():
 
 
 def test_compiled_image_from_the_front_end():
-    if not ARGS.kova_compile:
-        raise Failure("kova-compile is needed for this test (--kova-compile)")
     import subprocess
     import tempfile
     folder = tempfile.mkdtemp()
@@ -523,7 +521,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kova", required=True)
     parser.add_argument("--kova-dbg", required=True)
-    parser.add_argument("--kova-compile")
+    parser.add_argument("--kova-compile", required=True)
     parser.add_argument("names", nargs="*", help="run only the tests whose names contain one of these")
     ARGS = parser.parse_args()
     passed = failed = 0
