@@ -9,7 +9,9 @@ breakpoint, the request is posted with curl, and the session steps over
 and into calls, prints variables, shows the call stack, steps out and
 continues; then two more requests stop at the breakpoint kept from the
 first, one to continue past a breakpoint line that stops twice, one to be
-ended. The transcript and the responses are checked.
+ended; a fourth runs with a conditional breakpoint and a trace label set
+between requests, and lists the source at its stop; a fifth shows an error
+text. The transcript and the responses are checked.
 
 Prints "N passed, N failed" last; exits 1 when anything failed.
 """
@@ -216,6 +218,47 @@ def session(kova_dbg):
         errors = [f for f in frames if f[0] == "S"]
         if len(errors) != 1 or errors[0][1] != "1855":
             raise AssertionError("frames after kill: %r" % frames)
+
+        # Set with no request running, the module's lists carry them: a
+        # condition false on the first call and true on the second, and a
+        # trace label on the function around line 1.
+        terminal.type("delete")
+        at = terminal.expect(r"Deleted 1\n", at)
+        terminal.type("break app.js:2 if a > 1")
+        at = terminal.expect(r"Breakpoint 3 at app\.js:2 if a > 1\n", at)
+        terminal.type("trace app.js:1 adder")
+        at = terminal.expect(r"Trace 4 at app\.js:1 as adder\n", at)
+        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
+        poster.start()
+        at = terminal.expect(r"\[4\] call   adder\( a=1, b=2 \)\n", at)
+        at = terminal.expect(r"\[4\] return adder\( 3 \)\n", at)
+        at = terminal.expect(r"\[4\] call   adder\( a=3, b=10 \)\n", at)
+        at = terminal.expect(r"\[4\] Breakpoint 3, add at app\.js:2\n", at)
+        terminal.type("list")
+        at = terminal.expect(r"  1\tfunction add\(a, b\) \{\n->2\t    var c = a \+ b;\n  3\t    return c;\n"
+                             r"(.*\n){3}  7\t    var y = add\(x, 10\);\n(.*\n)*\(kdb\) ", at)
+        terminal.type("print c")
+        at = terminal.expect(r"c = undefined\n", at)
+        terminal.type("next")
+        at = terminal.expect(r"\[4\] add at app\.js:3\n", at)
+        terminal.type("print c")
+        at = terminal.expect(r"c = 13\n", at)
+        terminal.type("continue")
+        at = terminal.expect(r"\[4\] return adder\( 13 \)\n", at)
+        at = terminal.expect(r"\[4\] request ended\n", at)
+        poster.join(60)
+
+        # A run-time error's text arrives as the script raises it.
+        terminal.type("delete")
+        at = terminal.expect(r"Deleted 2\n", at)
+        poster = threading.Thread(target=post, args=(server.port, body(top_call("add(1, 2).missing()"), modules("app.js")),
+                                                     result))
+        poster.start()
+        at = terminal.expect(r"\[5\] error: EVAL ERROR 2145 \(app\.js:\d+:\d+\) : .+\n", at)
+        at = terminal.expect(r"\[5\] request ended\n", at)
+        poster.join(60)
+        if not any(f[0] == "S" for f in parse_frames(result["stdout"])):
+            raise AssertionError("no error frame: %r" % parse_frames(result["stdout"]))
         terminal.type("quit")
         terminal.expect(r"quit\n", at)
     finally:
