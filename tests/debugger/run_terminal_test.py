@@ -98,6 +98,11 @@ class Terminal:
     def type(self, line):
         os.write(self.fd, line.encode() + b"\r")
 
+    def command(self, line, pattern, since):
+        """Types a command line and waits for `pattern` after `since`."""
+        self.type(line)
+        return self.expect(pattern, since)
+
     def close(self):
         try:
             os.kill(self.pid, signal.SIGTERM)
@@ -129,6 +134,13 @@ def post(port, data, result):
     result["status"] = completed.returncode
 
 
+def start_request(port, call, result):
+    """Posts a request for `call` in a thread of its own (it waits at the stops)."""
+    poster = threading.Thread(target=post, args=(port, body(top_call(call), modules("app.js")), result))
+    poster.start()
+    return poster
+
+
 def session(kova_dbg):
     root = tempfile.mkdtemp(prefix="kova-debug-terminal-")
     source = os.path.join(root, "src")
@@ -147,39 +159,26 @@ def session(kova_dbg):
     try:
         at = terminal.expect(r"listening on 127\.0\.0\.1:%d" % debug_port, 0)
         at = terminal.expect(r"\(kdb\) ", at)
-        terminal.type("break app.js:6")
-        at = terminal.expect(r"Breakpoint 1 at app\.js:6\n", at)
+        at = terminal.command("break app.js:6", r"Breakpoint 1 at app\.js:6\n", at)
 
         result = {}
-        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
-        poster.start()
+        poster = start_request(server.port, "main()", result)
         at = terminal.expect(r"\[1\] request from 127\.0\.0\.1 connected", at)
         at = terminal.expect(r"\[1\] module app\.js from %s" % re.escape(os.path.join(source, "app.js")), at)
         at = terminal.expect(r"\[1\] Breakpoint 1, main at app\.js:6\n6\t    var x = add\(1, 2\);\n", at)
 
         # next: the call on line 6 is not a line of its own
-        terminal.type("next")
-        at = terminal.expect(r"\[1\] main at app\.js:7\n7\t    var y = add\(x, 10\);\n", at)
-        terminal.type("print x")
-        at = terminal.expect(r"x = 3\n", at)
-        terminal.type("step")
-        at = terminal.expect(r"\[1\] add at app\.js:2\n2\t    var c = a \+ b;\n", at)
-        terminal.type("bt")
-        at = terminal.expect(r">#0  add at app\.js:2:5\n #1  main at app\.js:7:16\n", at)
-        terminal.type("print [a, b]")
-        at = terminal.expect(r"\[a, b\] = \[3,10\]\n", at)
-        terminal.type("up")
-        at = terminal.expect(r"#1  main at app\.js:7\n", at)
-        terminal.type("print x * 2")
-        at = terminal.expect(r"x \* 2 = 6\n", at)
-        terminal.type("print nothing(")
-        at = terminal.expect(r"error: PARSE ERROR: CODE=\d+, MESSAGE='PARSE ERROR ", at)
-        terminal.type("finish")
-        at = terminal.expect(r"\[1\] main at app\.js:8\n8\t    console\.log\(\"y=\", y\);\n", at)
-        terminal.type("print y")
-        at = terminal.expect(r"y = 13\n", at)
-        terminal.type("continue")
-        at = terminal.expect(r"\[1\] \(L\) \"y=\"13\n", at)
+        at = terminal.command("next", r"\[1\] main at app\.js:7\n7\t    var y = add\(x, 10\);\n", at)
+        at = terminal.command("print x", r"x = 3\n", at)
+        at = terminal.command("step", r"\[1\] add at app\.js:2\n2\t    var c = a \+ b;\n", at)
+        at = terminal.command("bt", r">#0  add at app\.js:2:5\n #1  main at app\.js:7:16\n", at)
+        at = terminal.command("print [a, b]", r"\[a, b\] = \[3,10\]\n", at)
+        at = terminal.command("up", r"#1  main at app\.js:7\n", at)
+        at = terminal.command("print x * 2", r"x \* 2 = 6\n", at)
+        at = terminal.command("print nothing(", r"error: PARSE ERROR: CODE=\d+, MESSAGE='PARSE ERROR ", at)
+        at = terminal.command("finish", r"\[1\] main at app\.js:8\n8\t    console\.log\(\"y=\", y\);\n", at)
+        at = terminal.command("print y", r"y = 13\n", at)
+        at = terminal.command("continue", r"\[1\] \(L\) \"y=\"13\n", at)
         at = terminal.expect(r"\[1\] request ended\n", at)
         poster.join(60)
         # lighttpd took the CGI header; the body is the frames
@@ -189,13 +188,10 @@ def session(kova_dbg):
 
         # Breakpoints stay for the next request. A breakpoint set at the stop
         # (line 7: an assignment and a call) stops once per pass.
-        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
-        poster.start()
+        poster = start_request(server.port, "main()", result)
         at = terminal.expect(r"\[2\] Breakpoint 1, main at app\.js:6\n", at)
-        terminal.type("break 7")
-        at = terminal.expect(r"Breakpoint 2 at app\.js:7\n", at)
-        terminal.type("continue")
-        at = terminal.expect(r"\[2\] Breakpoint 2, main at app\.js:7\n", at)
+        at = terminal.command("break 7", r"Breakpoint 2 at app\.js:7\n", at)
+        at = terminal.command("continue", r"\[2\] Breakpoint 2, main at app\.js:7\n", at)
         terminal.type("continue")
         ended = terminal.expect(r"\[2\] request ended\n", at)
         if "Breakpoint" in terminal.transcript()[at:ended]:
@@ -204,15 +200,11 @@ def session(kova_dbg):
         poster.join(60)
 
         # This one is ended from the terminal.
-        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
-        poster.start()
+        poster = start_request(server.port, "main()", result)
         at = terminal.expect(r"\[3\] Breakpoint 1, main at app\.js:6\n", at)
-        terminal.type("delete 2")
-        at = terminal.expect(r"Deleted 1\n", at)
-        terminal.type("info breakpoints")
-        at = terminal.expect(r"Num  What\n1    app\.js:6\n\(kdb\) ", at)
-        terminal.type("kill")
-        at = terminal.expect(r"\[3\] request ended\n", at)
+        at = terminal.command("delete 2", r"Deleted 1\n", at)
+        at = terminal.command("info breakpoints", r"Num  What\n1    app\.js:6\n\(kdb\) ", at)
+        at = terminal.command("kill", r"\[3\] request ended\n", at)
         poster.join(60)
         frames = parse_frames(result["stdout"])
         errors = [f for f in frames if f[0] == "S"]
@@ -222,38 +214,26 @@ def session(kova_dbg):
         # Set with no request running, the module's lists carry them: a
         # condition false on the first call and true on the second, and a
         # trace label on the function around line 1.
-        terminal.type("delete")
-        at = terminal.expect(r"Deleted 1\n", at)
-        terminal.type("break app.js:2 if a > 1")
-        at = terminal.expect(r"Breakpoint 3 at app\.js:2 if a > 1\n", at)
-        terminal.type("trace app.js:1 adder")
-        at = terminal.expect(r"Trace 4 at app\.js:1 as adder\n", at)
-        poster = threading.Thread(target=post, args=(server.port, body(top_call("main()"), modules("app.js")), result))
-        poster.start()
+        at = terminal.command("delete", r"Deleted 1\n", at)
+        at = terminal.command("break app.js:2 if a > 1", r"Breakpoint 3 at app\.js:2 if a > 1\n", at)
+        at = terminal.command("trace app.js:1 adder", r"Trace 4 at app\.js:1 as adder\n", at)
+        poster = start_request(server.port, "main()", result)
         at = terminal.expect(r"\[4\] call   adder\( a=1, b=2 \)\n", at)
         at = terminal.expect(r"\[4\] return adder\( 3 \)\n", at)
         at = terminal.expect(r"\[4\] call   adder\( a=3, b=10 \)\n", at)
         at = terminal.expect(r"\[4\] Breakpoint 3, add at app\.js:2\n", at)
-        terminal.type("list")
-        at = terminal.expect(r"  1\tfunction add\(a, b\) \{\n->2\t    var c = a \+ b;\n  3\t    return c;\n"
-                             r"(.*\n){3}  7\t    var y = add\(x, 10\);\n(.*\n)*\(kdb\) ", at)
-        terminal.type("print c")
-        at = terminal.expect(r"c = undefined\n", at)
-        terminal.type("next")
-        at = terminal.expect(r"\[4\] add at app\.js:3\n", at)
-        terminal.type("print c")
-        at = terminal.expect(r"c = 13\n", at)
-        terminal.type("continue")
-        at = terminal.expect(r"\[4\] return adder\( 13 \)\n", at)
+        at = terminal.command("list", r"  1\tfunction add\(a, b\) \{\n->2\t    var c = a \+ b;\n  3\t    return c;\n"
+                                      r"(.*\n){3}  7\t    var y = add\(x, 10\);\n(.*\n)*\(kdb\) ", at)
+        at = terminal.command("print c", r"c = undefined\n", at)
+        at = terminal.command("next", r"\[4\] add at app\.js:3\n", at)
+        at = terminal.command("print c", r"c = 13\n", at)
+        at = terminal.command("continue", r"\[4\] return adder\( 13 \)\n", at)
         at = terminal.expect(r"\[4\] request ended\n", at)
         poster.join(60)
 
         # A run-time error's text arrives as the script raises it.
-        terminal.type("delete")
-        at = terminal.expect(r"Deleted 2\n", at)
-        poster = threading.Thread(target=post, args=(server.port, body(top_call("add(1, 2).missing()"), modules("app.js")),
-                                                     result))
-        poster.start()
+        at = terminal.command("delete", r"Deleted 2\n", at)
+        poster = start_request(server.port, "add(1, 2).missing()", result)
         at = terminal.expect(r"\[5\] error: EVAL ERROR 2145 \(app\.js:\d+:\d+\) : .+\n", at)
         at = terminal.expect(r"\[5\] request ended\n", at)
         poster.join(60)
