@@ -1,6 +1,8 @@
-// The process-wide name table: interned identifiers and property names,
-// looked up by a 32-bit key through a sorted index. Name values (tag 0)
-// index it; the first 53 entries are the predefined names at fixed indexes.
+// The process-wide name table: interned identifiers and property names.
+// Name values (tag 0) index it; the first 53 entries are the predefined
+// names at fixed indexes. Entries, pool and the key index sorted by the
+// 32-bit lookup key are the layout compiled modules carry; interning looks
+// names up through a hash index of its own, kept beside them.
 #pragma once
 
 #include <cstddef>
@@ -50,7 +52,14 @@ struct NameKeyPair {
 };
 static_assert(sizeof(NameKeyPair) == 8);
 
-// The three arrays are heap blocks owned by the table (grown by copying).
+// The arrays are heap blocks owned by the table (grown by copying).
+//
+// The lookup key of an entry is a weak hash (keys such as "k1".."k99999"
+// share a few hundred values), so interning does not search by it: it uses
+// `slots`, an open-addressed table of entry index + 1 (0 is free) under a
+// hash of the whole text. The sorted key index is only read when an image
+// is written, so it is completed then: its first `sorted_count` pairs are
+// sorted, the entries after them not yet in it.
 struct NameTable {
     NameEntry* entries;
     uint32_t count;
@@ -58,9 +67,13 @@ struct NameTable {
     char* pool;            // each name followed by a NUL and one more byte
     uint32_t pool_used;
     uint32_t pool_capacity;
-    NameKeyPair* sorted;   // count pairs, sorted by key
+    NameKeyPair* sorted;   // sorted_count pairs, sorted by key
+    uint32_t sorted_count;
     uint32_t sorted_capacity;
     uint32_t predefined_count;
+    uint32_t* slots;       // slot_mask + 1 slots, at most half of them used
+    uint32_t slot_mask;
+    uint32_t hashed_count; // entries 0..hashed_count-1 are in `slots`
 };
 
 extern NameTable g_names;
@@ -77,6 +90,12 @@ void names_reset();
 uint32_t intern(const char* text, size_t length);
 // The index of the name, or -1 when it is not in the table.
 int32_t find_name(const char* text, size_t length);
+// The key index of every entry, sorted by key (entries of equal key in the
+// order they were interned): what an image's name section holds.
+const NameKeyPair* name_key_index();
+// Replaces the table by one read from an image: heap blocks the table now
+// owns, `sorted` already the complete key index.
+void adopt_names(NameEntry* entries, uint32_t count, NameKeyPair* sorted, char* pool, uint32_t pool_size);
 
 inline const char* name_text(uint32_t index) { return g_names.pool + g_names.entries[index].offset; }
 inline uint32_t name_length(uint32_t index) {

@@ -196,17 +196,7 @@ void take_over_names(const NameImage& names) {
     std::memcpy(entries, names.entries, size_t(names.count) * sizeof(NameEntry));
     std::memcpy(sorted, names.pairs, size_t(names.count) * sizeof(NameKeyPair));
     std::memcpy(pool, names.pool, names.pool_size);
-    std::free(g_names.entries);
-    std::free(g_names.sorted);
-    std::free(g_names.pool);
-    g_names.entries = entries;
-    g_names.count = names.count;
-    g_names.capacity = names.count;
-    g_names.sorted = sorted;
-    g_names.sorted_capacity = names.count;
-    g_names.pool = pool;
-    g_names.pool_used = names.pool_size;
-    g_names.pool_capacity = names.pool_size + 1;
+    adopt_names(entries, names.count, sorted, pool, names.pool_size);
 }
 
 void load_names(Image& image, uint32_t count) {

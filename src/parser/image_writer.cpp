@@ -420,7 +420,7 @@ void blocks_section(Body* body, const Classifier& image) {
 void names_section(Body* body) {
     body->section(SECTION_NAMES, g_names.count);
     body->data(g_names.entries, size_t(g_names.count) * sizeof(NameEntry));
-    body->data(g_names.sorted, size_t(g_names.count) * sizeof(NameKeyPair));
+    body->data(name_key_index(), size_t(g_names.count) * sizeof(NameKeyPair));
     body->word(g_names.pool_used);
     body->data(g_names.pool, g_names.pool_used);
 }

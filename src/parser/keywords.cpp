@@ -15,6 +15,7 @@ struct KeywordGroup {
     uint8_t width;
     uint8_t longest;
     uint8_t first_index;
+    uint16_t size;       // bytes of `cells` (groups only)
 };
 
 constexpr const char C_GROUP[] = "closeDb   const     continue  ";
@@ -49,22 +50,22 @@ struct KeywordTable {
 
 constexpr KeywordTable make_keyword_table() {
     KeywordTable t{};
-    t.by_letter['a' - 'a'] = {"alertToFront", true, 0, 0, 42};
-    t.by_letter['b' - 'a'] = {"break", true, 0, 0, 0};
-    t.by_letter['c' - 'a'] = {C_GROUP, false, 10, 8, 17};
-    t.by_letter['d' - 'a'] = {D_GROUP, false, 20, 18, 20};
-    t.by_letter['e' - 'a'] = {E_GROUP, false, 20, 18, 23};
-    t.by_letter['f' - 'a'] = {F_GROUP, false, 10, 8, 27};
-    t.by_letter['i' - 'a'] = {"if", true, 0, 0, 1};
-    t.by_letter['l' - 'a'] = {"let", true, 0, 0, 2};
-    t.by_letter['m' - 'a'] = {M_GROUP, false, 24, 23, 43};
-    t.by_letter['o' - 'a'] = {"openDb", true, 0, 0, 16};
-    t.by_letter['p' - 'a'] = {P_GROUP, false, 12, 10, 40};
-    t.by_letter['r' - 'a'] = {R_GROUP, false, 18, 15, 3};
-    t.by_letter['s' - 'a'] = {S_GROUP, false, 18, 17, 29};
-    t.by_letter['t' - 'a'] = {T_GROUP, false, 8, 5, 38};
-    t.by_letter['v' - 'a'] = {"var", true, 0, 0, 14};
-    t.by_letter['w' - 'a'] = {"while", true, 0, 0, 15};
+    t.by_letter['a' - 'a'] = {"alertToFront", true, 0, 0, 42, 0};
+    t.by_letter['b' - 'a'] = {"break", true, 0, 0, 0, 0};
+    t.by_letter['c' - 'a'] = {C_GROUP, false, 10, 8, 17, sizeof C_GROUP - 1};
+    t.by_letter['d' - 'a'] = {D_GROUP, false, 20, 18, 20, sizeof D_GROUP - 1};
+    t.by_letter['e' - 'a'] = {E_GROUP, false, 20, 18, 23, sizeof E_GROUP - 1};
+    t.by_letter['f' - 'a'] = {F_GROUP, false, 10, 8, 27, sizeof F_GROUP - 1};
+    t.by_letter['i' - 'a'] = {"if", true, 0, 0, 1, 0};
+    t.by_letter['l' - 'a'] = {"let", true, 0, 0, 2, 0};
+    t.by_letter['m' - 'a'] = {M_GROUP, false, 24, 23, 43, sizeof M_GROUP - 1};
+    t.by_letter['o' - 'a'] = {"openDb", true, 0, 0, 16, 0};
+    t.by_letter['p' - 'a'] = {P_GROUP, false, 12, 10, 40, sizeof P_GROUP - 1};
+    t.by_letter['r' - 'a'] = {R_GROUP, false, 18, 15, 3, sizeof R_GROUP - 1};
+    t.by_letter['s' - 'a'] = {S_GROUP, false, 18, 17, 29, sizeof S_GROUP - 1};
+    t.by_letter['t' - 'a'] = {T_GROUP, false, 8, 5, 38, sizeof T_GROUP - 1};
+    t.by_letter['v' - 'a'] = {"var", true, 0, 0, 14, 0};
+    t.by_letter['w' - 'a'] = {"while", true, 0, 0, 15, 0};
     return t;
 }
 
@@ -93,12 +94,17 @@ int group_word(const char** cursor, const KeywordGroup& group) {
 
     // The first occurrence of the run in the group string decides: it must
     // be a whole cell, i.e. start on a cell boundary and end at padding.
-    const char* cells = group.cells;
-    for (size_t at = 0; cells[at + run - 1] != '\0'; ++at) {
-        if (std::memcmp(cells + at, text, run) != 0) continue;
-        if (at % group.width != 0 || cells[at + run] != ' ') return -1;
+    // Candidates are the places of the run's first letter.
+    const char* const cells = group.cells;
+    const char* const last = cells + group.size - run;  // the last place the run fits
+    for (const char* at = cells; at <= last; ++at) {
+        at = static_cast<const char*>(std::memchr(at, text[0], size_t(last - at) + 1));
+        if (at == nullptr) return -1;
+        if (std::memcmp(at + 1, text + 1, run - 1) != 0) continue;
+        const size_t offset = size_t(at - cells);
+        if (offset % group.width != 0 || at[run] != ' ') return -1;
         *cursor = text + run;
-        return group.first_index + int(at / group.width);
+        return group.first_index + int(offset / group.width);
     }
     return -1;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/areas.h"
 #include "core/errors.h"
@@ -80,9 +81,27 @@ TEST_F(NamesTest, GrowsPastTheFirst2048EntriesAndKeepsTheIndexSorted) {
     const uint32_t long_name = intern_text(std::string(130, 'q'));
     EXPECT_GE(g_names.capacity, g_names.count);
     EXPECT_GT(g_names.pool_capacity, 2048u);
-    for (uint32_t i = 1; i < g_names.count; ++i) {
-        ASSERT_LE(g_names.sorted[i - 1].key, g_names.sorted[i].key) << "at " << i;
+    // The key index an image carries: every entry once, sorted by signed
+    // key, entries of one key in the order they were interned.
+    const NameKeyPair* pairs = name_key_index();
+    std::vector<bool> seen(g_names.count, false);
+    for (uint32_t i = 0; i < g_names.count; ++i) {
+        ASSERT_LT(pairs[i].index, g_names.count);
+        ASSERT_FALSE(seen[pairs[i].index]) << "index " << pairs[i].index << " twice";
+        seen[pairs[i].index] = true;
+        ASSERT_EQ(uint32_t(pairs[i].key), g_names.entries[pairs[i].index].key);
+        if (i == 0) continue;
+        ASSERT_LE(pairs[i - 1].key, pairs[i].key) << "at " << i;
+        if (pairs[i - 1].key == pairs[i].key) {
+            ASSERT_LT(pairs[i - 1].index, pairs[i].index) << "at " << i;
+        }
     }
+    // Names interned after the index was completed join it the next time.
+    const uint32_t later = intern_text("interned after");
+    pairs = name_key_index();
+    bool found = false;
+    for (uint32_t i = 0; i < g_names.count; ++i) found = found || pairs[i].index == later;
+    EXPECT_TRUE(found);
     for (int i = 0; i < 3000; i += 7) {
         const std::string text = "name" + std::to_string(i);
         EXPECT_EQ(find_name(text.data(), text.size()), 53 + i);
