@@ -23,9 +23,15 @@ void values_reset() {
 // ---- constructors ---------------------------------------------------------
 
 Value new_string(const char* text, size_t length) {
+    char* item = nullptr;
+    const Value v = new_string_to_fill(length, &item);
+    if (length != 0) std::memcpy(item, text, length);
+    return v;
+}
+
+Value new_string_to_fill(size_t length, char** text_out) {
     uint8_t* item = nullptr;
     const uint32_t reference = area_alloc(length + 12, &item);
-    if (length != 0) std::memcpy(item, text, length);
     item[length] = '\0';
     Cell* cell = nullptr;
     const Value v = new_cell(TAG_STRING, 0, &cell);
@@ -33,6 +39,7 @@ Value new_string(const char* text, size_t length) {
     string->text = reference;
     string->capacity = static_cast<uint32_t>(length + 8);
     string->length = static_cast<uint32_t>(length);
+    *text_out = reinterpret_cast<char*>(item);
     return v;
 }
 

@@ -14,6 +14,9 @@ inline Value new_float(double x);
 // A string of `length` bytes: text item of length + 12 bytes, capacity
 // length + 8, NUL-terminated.
 Value new_string(const char* text, size_t length);
+// The same string with its text left for the caller to write: *text_out
+// receives the `length` bytes to fill (the NUL after them is written).
+Value new_string_to_fill(size_t length, char** text_out);
 // Each element retained; capacity n + 10, element item 4n + 40 bytes.
 Value new_array(const Value* elements, uint32_t n);
 // Pairs as (key word, value) words; each value retained; class 0; capacity

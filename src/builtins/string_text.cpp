@@ -1,0 +1,81 @@
+// A string's text as characters, and finding texts in it (see
+// string_text.h).
+#include "builtins/string_text.h"
+
+#include <cmath>
+
+#include "core/utf8.h"
+
+namespace kova {
+
+namespace {
+
+constexpr uint64_t LOW_BITS = 0x0101010101010101ull;
+constexpr uint64_t HIGH_BITS = 0x8080808080808080ull;
+
+// Eight bytes that are all ASCII and none of them NUL: no high bit, and no
+// byte that borrows when 1 is taken from each.
+inline bool plain_ascii(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return ((word | (word - LOW_BITS)) & HIGH_BITS) == 0;
+}
+
+}  // namespace
+
+uint32_t character_end(Text text, uint32_t at) {
+    const auto* p = reinterpret_cast<const uint8_t*>(text.bytes);
+    uint32_t size = utf8_sequence_length(p[at]);
+    if (size > text.length - at) size = text.length - at;
+    for (uint32_t i = 1; i < size; ++i) {
+        if (p[at + i] == 0) return at + i;
+    }
+    return at + size;
+}
+
+Stepped step_characters(Text text, uint32_t from, uint32_t chars) {
+    uint32_t at = from;
+    uint32_t passed = 0;
+    while (passed < chars && at < text.length) {
+        if (chars - passed >= 8 && text.length - at >= 8 && plain_ascii(text.bytes + at)) {
+            at += 8;
+            passed += 8;
+            continue;
+        }
+        const auto lead = static_cast<uint8_t>(text.bytes[at]);
+        if (lead == 0) break;
+        at = lead < 0x80 ? at + 1 : character_end(text, at);
+        ++passed;
+    }
+    return Stepped{at, passed};
+}
+
+int64_t find_bytes(Text text, uint32_t from, Text needle) {
+    if (from > text.length || needle.length > text.length - from) return -1;
+    const void* found = memmem(text.bytes + from, text.length - from, needle.bytes, needle.length);
+    return found == nullptr ? -1 : static_cast<const char*>(found) - text.bytes;
+}
+
+int64_t find_text(Text text, uint32_t from, Text needle) {
+    const int64_t found = find_bytes(text, from, needle);
+    // An occurrence after a NUL lies beyond the characters; any occurrence
+    // before the NUL would have been found first.
+    if (found < 0 || std::memchr(text.bytes + from, 0, size_t(found) - from) != nullptr) return -1;
+    return found;
+}
+
+bool number_position(Value v, uint32_t* position) {
+    if (is_integer(v)) {
+        const int32_t n = integer_of(v);
+        *position = n < 0 ? 0 : uint32_t(n);
+        return true;
+    }
+    if (is_float(v)) {
+        const double x = std::floor(float_of(v));
+        *position = !(x > 0) ? 0 : x >= double(UINT32_MAX) ? UINT32_MAX : uint32_t(x);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace kova
