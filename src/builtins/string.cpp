@@ -7,6 +7,7 @@
 // Results are new strings, except where a method hands back the receiver
 // itself (padding a string that is long enough) and trimming, which works
 // in place on a string that nothing but this call holds.
+#include <algorithm>
 #include <cmath>
 
 #include "builtins/method_table.h"
@@ -79,9 +80,14 @@ Value string_to_lower_case(Value receiver, const Value*, uint32_t) { return chan
 // ---- cutting (substr, substring, slice) ------------------------------------------------
 
 // A new string of the characters [first, first + chars), clamped to the
-// text's characters.
-Value characters_from(Value receiver, uint32_t first, uint32_t chars) {
+// text's characters. `whole`, when the caller has stepped through the whole
+// text: where it found one byte per character, positions are bytes.
+Value characters_from(Value receiver, uint32_t first, uint32_t chars, const Stepped* whole = nullptr) {
     const Text text = text_of(receiver);
+    if (whole != nullptr && whole->chars == whole->byte) {
+        const uint32_t begin = std::min(first, whole->byte);
+        return new_text_string(text, begin, begin + std::min(chars, whole->byte - begin));
+    }
     const Stepped begin = step_characters(text, 0, first);
     const Stepped end = step_characters(text, begin.byte, chars);
     return new_text_string(text, begin.byte, end.byte);
@@ -99,8 +105,9 @@ Value string_substr(Value receiver, const Value* arguments, uint32_t count) {
     int64_t length = ALL_CHARACTERS;
     if (count > 1) length = is_integer(arguments[1]) ? integer_of(arguments[1]) : 0;
     if (length <= 0) return empty_string();
-    const uint32_t first = start < 0 ? from_end(start, character_count(text_of(receiver))) : uint32_t(start);
-    return characters_from(receiver, first, uint32_t(length));
+    if (start >= 0) return characters_from(receiver, uint32_t(start), uint32_t(length));
+    const Stepped whole = step_characters(text_of(receiver), 0, ALL_CHARACTERS);
+    return characters_from(receiver, from_end(start, whole.chars), uint32_t(length), &whole);
 }
 
 Value string_substring(Value receiver, const Value* arguments, uint32_t count) {
@@ -120,11 +127,13 @@ Value string_slice(Value receiver, const Value* arguments, uint32_t count) {
     const int32_t begin = integer_of(arguments[0]);
     const int32_t end = count > 1 ? integer_of(arguments[1]) : INT32_MAX;
     // Only a position counted from the end needs the character count.
-    const uint32_t n = begin < 0 || end < 0 ? character_count(text_of(receiver)) : 0;
-    const uint32_t first = from_end(begin, n);
-    const uint32_t last = end == INT32_MAX ? ALL_CHARACTERS : from_end(end, n);
+    Stepped whole{0, 0};
+    const bool counted = begin < 0 || end < 0;
+    if (counted) whole = step_characters(text_of(receiver), 0, ALL_CHARACTERS);
+    const uint32_t first = from_end(begin, whole.chars);
+    const uint32_t last = end == INT32_MAX ? ALL_CHARACTERS : from_end(end, whole.chars);
     if (last <= first) return empty_string();
-    return characters_from(receiver, first, last - first);
+    return characters_from(receiver, first, last - first, counted ? &whole : nullptr);
 }
 
 // ---- trimming ----------------------------------------------------------------------------

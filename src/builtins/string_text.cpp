@@ -2,6 +2,7 @@
 // string_text.h).
 #include "builtins/string_text.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/utf8.h"
@@ -15,10 +16,14 @@ constexpr uint64_t HIGH_BITS = 0x8080808080808080ull;
 
 // Eight bytes that are all ASCII and none of them NUL: no high bit, and no
 // byte that borrows when 1 is taken from each.
-inline bool plain_ascii(const char* p) {
+inline uint64_t not_plain_bits(const char* p) {
     uint64_t word;
     std::memcpy(&word, p, sizeof word);
-    return ((word | (word - LOW_BITS)) & HIGH_BITS) == 0;
+    return (word | (word - LOW_BITS)) & HIGH_BITS;
+}
+inline bool plain_ascii(const char* p) { return not_plain_bits(p) == 0; }
+inline bool plain_ascii_32(const char* p) {
+    return (not_plain_bits(p) | not_plain_bits(p + 8) | not_plain_bits(p + 16) | not_plain_bits(p + 24)) == 0;
 }
 
 }  // namespace
@@ -37,15 +42,21 @@ Stepped step_characters(Text text, uint32_t from, uint32_t chars) {
     uint32_t at = from;
     uint32_t passed = 0;
     while (passed < chars && at < text.length) {
-        if (chars - passed >= 8 && text.length - at >= 8 && plain_ascii(text.bytes + at)) {
-            at += 8;
-            passed += 8;
+        const auto lead = static_cast<uint8_t>(text.bytes[at]);
+        if (lead >= 0x80) {
+            at = character_end(text, at);
+            ++passed;
             continue;
         }
-        const auto lead = static_cast<uint8_t>(text.bytes[at]);
         if (lead == 0) break;
-        at = lead < 0x80 ? at + 1 : character_end(text, at);
-        ++passed;
+        // A run of ASCII: 32 bytes at a time, then 8, then this byte.
+        const uint32_t room = std::min(chars - passed, text.length - at);
+        uint32_t run = 0;
+        while (room - run >= 32 && plain_ascii_32(text.bytes + at + run)) run += 32;
+        while (room - run >= 8 && plain_ascii(text.bytes + at + run)) run += 8;
+        if (run == 0) run = 1;
+        at += run;
+        passed += run;
     }
     return Stepped{at, passed};
 }
