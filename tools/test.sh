@@ -29,9 +29,10 @@ ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 # Fuzzing: clang's libFuzzer with ASan + UBSan. Each target starts from its
 # own copy of the seeds (the example and benchmark scripts, tests/fuzz/seeds,
-# and tests/fuzz/seeds/<target> when there is one), so no target inherits
-# the units another one found; any crash, sanitizer report or input running
-# past 30 s fails the run.
+# and tests/fuzz/seeds/<target> when there is one; for the compiled-module
+# loader, those scripts as kova-compile writes them, plain and -z), so no
+# target inherits the units another one found; any crash, sanitizer report
+# or input running past 30 s fails the run.
 CXX=clang++ cmake -S . -B build/fuzz -DKOVA_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build/fuzz -j"$jobs"
 corpora=$(mktemp -d)
@@ -40,8 +41,17 @@ for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
   name=$(basename "$fuzzer")
   corpus="$corpora/$name"
   mkdir -p "$corpus"
-  cp examples/*/modules/*.js bench/scripts/*.js "$corpus"/ 2>/dev/null || true
-  find tests/fuzz/seeds -maxdepth 1 -type f -exec cp {} "$corpus"/ \;
+  if [ "$name" = module_image_fuzzer ]; then
+    for source in examples/*/modules/*.js bench/scripts/*.js tests/fuzz/seeds/*.js; do
+      base=$(basename "$source" .js)
+      # A seed text with a parse error has no image.
+      build/release/kova-compile "$source" "$corpus/$base.jo" 2>/dev/null || continue
+      build/release/kova-compile -z "$source" "$corpus/$base.z.jo"
+    done
+  else
+    cp examples/*/modules/*.js bench/scripts/*.js "$corpus"/ 2>/dev/null || true
+    find tests/fuzz/seeds -maxdepth 1 -type f -exec cp {} "$corpus"/ \;
+  fi
   [ -d "tests/fuzz/seeds/$name" ] && cp -r "tests/fuzz/seeds/$name"/. "$corpus"/
   echo "fuzzing with $name for ${KOVA_FUZZ_SECONDS:-60} s"
   "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \

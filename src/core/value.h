@@ -191,4 +191,58 @@ inline constexpr uint32_t INTEGER_KEY_FLAG = 0x01000000;
 inline constexpr bool key_is_integer(uint32_t key) { return (key & 0x0F000000) != 0; }
 inline constexpr uint32_t make_integer_key(uint32_t n) { return INTEGER_KEY_FLAG | (n & 0xFFFFFF); }
 
+// ---- how each layout relocates ------------------------------------------
+//
+// A compiled module is a copy of the cells and permanent-area words that
+// parsing wrote; loading it elsewhere patches the words that hold a name
+// index (the run interns the names again), a cell value (its page moves) or
+// a permanent-area reference (its block moves). Which words those are
+// follows from the layouts above, kind by kind. The switch has no default,
+// so a new tag does not build until it says how its storage relocates
+// (the image writer, parser/image_writer.cpp, walks by this).
+enum class Storage : uint8_t {
+    NAME_INDEX,     // immediate name value: the word is translated
+    IMMEDIATE,      // immediate without storage: nothing to patch
+    NUMBER_CELL,    // integer, float, Date: numbers only
+    STRING_CELL,    // word 1: text item (plain bytes); words 2-3 numbers
+    ARRAY_CELL,     // word 1: item of `count` (word 2) values; word 3 a number
+    KEYED_CELL,     // word 1: item of `count` (word 2) (key word, value) pairs
+    OBJECT_CELL,    // word 1: counts; word 2: item of `count` (key word, value) pairs; word 3: class name
+    NODE_CELL,      // words 1-2: operands as the node kind says (parser/node_kinds.h)
+    FUNCTION_CELL,  // word 1: body value; word 2: item of the n + m parameter and local values
+    TEXT_ITEM,      // area item of numbers and text only (error object)
+    REGEX_ITEM,     // compiled regular expression: its items hold values and names (regex/regex_layout.h)
+    RUN_TIME_ONLY,  // made while a script runs (SQL statement, connection), or never: no image holds it
+};
+
+constexpr Storage storage_of(Tag tag) {
+    switch (tag) {
+        case TAG_NAME: return Storage::NAME_INDEX;
+        case TAG_IMMEDIATE: return Storage::IMMEDIATE;
+        case TAG_INTEGER:
+        case TAG_FLOAT:
+        case TAG_DATE: return Storage::NUMBER_CELL;
+        case TAG_STRING: return Storage::STRING_CELL;
+        case TAG_ARRAY: return Storage::ARRAY_CELL;
+        case TAG_KEYED: return Storage::KEYED_CELL;
+        case TAG_OBJECT: return Storage::OBJECT_CELL;
+        case TAG_NODE: return Storage::NODE_CELL;
+        case TAG_FUNCTION: return Storage::FUNCTION_CELL;
+        case TAG_ERROR: return Storage::TEXT_ITEM;
+        case TAG_REGEX: return Storage::REGEX_ITEM;  // literals are compiled while parsing
+        case TAG_SQL:
+        case TAG_CONNECTION:
+        case TAG_UNUSED: return Storage::RUN_TIME_ONLY;
+    }
+    return Storage::RUN_TIME_ONLY;
+}
+
+// Kinds whose value word holds a cell's page and slot.
+constexpr bool in_cell(Storage storage) {
+    return storage >= Storage::NUMBER_CELL && storage <= Storage::FUNCTION_CELL;
+}
+
+// The words of a key: a name value, or an integer key (a plain number).
+inline constexpr bool key_is_name(uint32_t key) { return !key_is_integer(key); }
+
 }  // namespace kova

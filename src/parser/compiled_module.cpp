@@ -125,18 +125,18 @@ void load_blocks(Image& image, uint32_t count_word) {
     }
 
     image.have_blocks = true;
-    image.first_block = first;
-    for (uint32_t i = 0; i < blocks; ++i) {
-        // One word short of a block: a single fresh zeroed block, never a
-        // multi-block run. It is marked full until every block is placed.
-        uint8_t* block = nullptr;
-        const uint32_t reference = area_alloc(BLOCK_SIZE - 8, &block);
-        g_areas.block_used[(reference >> 10) & 0x3FF] = BLOCK_WORDS;
-        const uint64_t in_block = i < full ? BLOCK_WORDS : last;
-        std::memcpy(block, source + uint64_t(i) * BLOCK_SIZE, in_block * 4);
-        image.block_count = i + 1;
-    }
+    if (blocks == 0) return;
+
+    // All the blocks as one zeroed run, one word short of its whole size:
+    // an item that parsing placed across blocks (a long string, a large
+    // array) must stay contiguous, as it was where it was made.
+    uint8_t* run = nullptr;
+    const uint32_t reference = area_alloc(size_t(blocks) * BLOCK_SIZE - 8, &run);
+    if (((reference >> 10) & 0x3FF) != first) corrupt(image);
+    std::memcpy(run, source, size_t(words) * 4);
     for (uint32_t i = 0; i < blocks; ++i) g_areas.block_used[first + i] = load_u32(used + 4 * i);
+    image.first_block = first;
+    image.block_count = blocks;
 }
 
 // ---- names ------------------------------------------------------------
@@ -328,6 +328,8 @@ void load_statements(Image& image, uint32_t count) {
         const uint32_t tag = value_tag(v);
         if (tag == TAG_NAME) {
             v = translate_name(image, v);
+        } else if (tag == TAG_REGEX) {
+            v = relocate_block(image, v);  // a regular-expression literal on its own
         } else if (tag != TAG_IMMEDIATE) {
             if (is_area_tag(tag) || tag == TAG_UNUSED) corrupt(image);
             v = relocate_cell(image, v);
@@ -380,7 +382,6 @@ void compiled_module_reset() {
 int64_t expand_body(const uint8_t* stored, size_t stored_length, uint8_t* out, size_t out_size) {
     if (stored_length < 6) return -1;
     const uint8_t run = stored[0];
-    const uint8_t zero_codes[3] = {stored[1], stored[2], stored[3]};
     const size_t fixed = stored[4];
     const size_t entries = stored[5];
     const size_t header = 6 + 2 * entries + fixed;
@@ -388,59 +389,90 @@ int64_t expand_body(const uint8_t* stored, size_t stored_length, uint8_t* out, s
     const uint8_t* codes = stored + 6;
     const uint8_t* values = codes + entries;
     const uint8_t* counts = values + entries;
-    int16_t entry_of[256];
-    for (int16_t& e : entry_of) e = -1;
-    for (size_t k = entries; k-- > 0;) entry_of[codes[k]] = int16_t(k);  // the first match wins
 
+    // What each stream byte does, in the order the codes are tried: 0, the
+    // zero codes (Z1 first), the run code, then the dictionary (its first
+    // match); any other byte stands for itself.
+    enum Action : uint8_t { LITERAL, ZERO, ZERO_CODE, RUN, FIXED_ENTRY, COUNTED_ENTRY };
+    uint8_t action[256];
+    uint8_t entry_value[256];
+    uint8_t entry_count[256];  // zeros of a zero code, or the count of a fixed entry
+    std::memset(action, LITERAL, sizeof action);
+    for (size_t k = entries; k-- > 0;) {
+        action[codes[k]] = k < fixed ? FIXED_ENTRY : COUNTED_ENTRY;
+        entry_value[codes[k]] = values[k];
+        if (k < fixed) entry_count[codes[k]] = counts[k];
+    }
+    action[run] = RUN;
+    for (int z = 2; z >= 0; --z) {
+        action[stored[1 + z]] = ZERO_CODE;
+        entry_count[stored[1 + z]] = uint8_t(z + 1);
+    }
+    action[0] = ZERO;
+
+    // Zeros are skipped over: the output starts zeroed.
+    std::memset(out, 0, out_size);
     const uint8_t* p = stored + header;
     const uint8_t* end = stored + stored_length;
     size_t used = 0;
-    auto zeros = [&](size_t n) {
-        if (n > out_size - used) return false;
-        std::memset(out + used, 0, n);
-        used += n;
-        return true;
-    };
-    auto byte = [&](uint8_t b) {
-        if (used == out_size) return false;
-        out[used++] = b;
-        return true;
-    };
     while (p < end) {
         const uint8_t code = *p++;
-        bool ok;
-        if (code == 0) {
-            ok = zeros(1);
-        } else if (code == zero_codes[0] || code == zero_codes[1] || code == zero_codes[2]) {
-            if (p < end && *p == code) {
-                ++p;
-                ok = byte(code);
-            } else {
-                ok = zeros(code == zero_codes[0] ? 1 : code == zero_codes[1] ? 2 : 3);
-            }
-        } else if (code == run) {
-            if (p == end) return -1;
-            const uint8_t n = *p++;
-            ok = n == 0 ? byte(run) : zeros(n);
-        } else if (entry_of[code] >= 0) {
-            const size_t k = size_t(entry_of[code]);
-            uint8_t n;
-            if (k < fixed) {
-                n = counts[k];
-            } else {
-                if (p == end) return -1;
-                n = *p++;
-                if (n == 254) {
-                    if (!byte(code)) return -1;
-                    continue;
-                }
-            }
-            const uint8_t v = values[k];
-            ok = n > 4 ? zeros(n - 3u) && byte(v) : byte(v) && zeros(n);
-        } else {
-            ok = byte(code);
+        // Most bytes stand for themselves or for one zero; the zero is
+        // written as itself too.
+        if (action[code] <= ZERO) {
+            if (used == out_size) return -1;
+            out[used++] = code;
+            continue;
         }
-        if (!ok) return -1;
+        size_t zeros = 0;      // zeros, then
+        int value = -1;        // a byte (or none), then
+        size_t after = 0;      // zeros again
+        switch (Action(action[code])) {
+            case LITERAL:
+            case ZERO: break;
+            case ZERO_CODE:
+                if (p < end && *p == code) {  // the code written twice is the byte itself
+                    ++p;
+                    value = code;
+                } else {
+                    zeros = entry_count[code];
+                }
+                break;
+            case RUN: {
+                if (p == end) return -1;
+                const uint8_t n = *p++;
+                if (n == 0) {
+                    value = run;
+                } else {
+                    zeros = n;
+                }
+                break;
+            }
+            case FIXED_ENTRY:
+            case COUNTED_ENTRY: {
+                uint8_t n = entry_count[code];
+                if (action[code] == COUNTED_ENTRY) {
+                    if (p == end) return -1;
+                    n = *p++;
+                    if (n == 254) {
+                        value = code;
+                        break;
+                    }
+                }
+                value = entry_value[code];
+                if (n > 4) {
+                    zeros = n - 3u;
+                } else {
+                    after = n;
+                }
+                break;
+            }
+        }
+        const size_t bytes = zeros + (value >= 0 ? 1 : 0) + after;
+        if (bytes > out_size - used) return -1;
+        used += zeros;
+        if (value >= 0) out[used++] = uint8_t(value);
+        used += after;
     }
     return int64_t(used);
 }

@@ -103,23 +103,40 @@ bool module_path(const char* name, char (&out)[MODULE_PATH_LIMIT]) {
     return append_path(out, &used, name);
 }
 
-void load_module(uint32_t module_number, StatementList* list) {
+namespace {
+
+// Reads the module's file into the text buffer; returns its length.
+size_t read_module(uint32_t module_number, char (&path)[MODULE_PATH_LIMIT]) {
     g_parser.module = module_number;
     g_parser.line = 1;
     g_parser.run_time = false;
-
-    char path[MODULE_PATH_LIMIT];
     if (!module_path(module_name(module_number), path)) cannot_open(path);
-    const size_t length = read_module_file(path);
-    char* text = g_module_loader.buffer + 1;
+    return read_module_file(path);
+}
 
-    if (is_compiled_name(path)) {
-        load_compiled_module(reinterpret_cast<const uint8_t*>(text), length, list, path);
-        return;
-    }
+void parse_module_text(StatementList* list) {
+    char* text = g_module_loader.buffer + 1;
     strip_comments(text);
     g_parser.last_line_feed = g_module_loader.buffer;
     parse_statement_list(text, list, true, false);
+}
+
+}  // namespace
+
+void load_module(uint32_t module_number, StatementList* list) {
+    char path[MODULE_PATH_LIMIT];
+    const size_t length = read_module(module_number, path);
+    if (is_compiled_name(path)) {
+        load_compiled_module(reinterpret_cast<const uint8_t*>(g_module_loader.buffer + 1), length, list, path);
+        return;
+    }
+    parse_module_text(list);
+}
+
+void load_source_module(uint32_t module_number, StatementList* list) {
+    char path[MODULE_PATH_LIMIT];
+    read_module(module_number, path);
+    parse_module_text(list);
 }
 
 }  // namespace kova

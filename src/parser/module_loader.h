@@ -33,5 +33,8 @@ bool module_path(const char* name, char (&out)[MODULE_PATH_LIMIT]);
 // `list`. Parse error 1165 when the file cannot be opened or read, or its
 // path is too long.
 void load_module(uint32_t module_number, StatementList* list);
+// The same for a module that is source text whatever its name says (the
+// module compiler).
+void load_source_module(uint32_t module_number, StatementList* list);
 
 }  // namespace kova

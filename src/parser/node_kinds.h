@@ -114,4 +114,125 @@ enum NodeKind : uint32_t {
 
 inline constexpr uint32_t NODE_KIND_COUNT = NODE_KIND_LAST - NODE_KIND_FIRST + 1;  // 128
 
+// What the operands of a node of each kind are, for compiled modules: the
+// image writer (parser/image_writer.cpp) patches every operand that is a
+// value by its tag (core/value.h, Storage), and walks the items of the
+// kinds whose operands are area references or plain numbers. The switch
+// has no default: a new kind does not build until it says what its
+// operands are.
+enum class OperandShape : uint8_t {
+    VALUES,         // every operand is a value
+    FOR_PARTS,      // item of init + 1 + update values; the counts (init << 16 | update); body
+    FOR_ITERATION,  // name, expression, body, declaration flag (a number)
+    TRY,            // try block; catch item (name, block, 0), or 0 when only a finally follows; finally block
+    CALL,           // callee or class name; argument-list item (count, then the values)
+    SWITCH,         // expression; case table; statement item; default flag (a number)
+    NOT_PARSED,     // made while a script runs, or never: not in a module image
+};
+
+constexpr OperandShape operand_shape(NodeKind kind) {
+    switch (kind) {
+        case NODE_FOR: return OperandShape::FOR_PARTS;
+        case NODE_FOR_OF:
+        case NODE_FOR_IN: return OperandShape::FOR_ITERATION;
+        case NODE_TRY: return OperandShape::TRY;
+        case NODE_CALL:
+        case NODE_NEW: return OperandShape::CALL;
+        case NODE_SWITCH: return OperandShape::SWITCH;
+
+        case NODE_EMPTY:
+        case NODE_COLON:   // tokens of the expression parser, never left in a node
+        case NODE_COMMA:
+        case NODE_NUMBER_CONVERSION:
+        case NODE_STRING_CONVERSION:
+        case NODE_DATE:
+        case NODE_UNUSED:
+        case NODE_RESERVED_FIRST:
+        case NODE_RESERVED_LAST: return OperandShape::NOT_PARSED;
+
+        case NODE_POSTFIX_INCREMENT:
+        case NODE_POSTFIX_DECREMENT:
+        case NODE_PREFIX_INCREMENT:
+        case NODE_PREFIX_DECREMENT:
+        case NODE_TYPEOF:
+        case NODE_INSTANCEOF:
+        case NODE_NOT:
+        case NODE_LOGICAL_AND:
+        case NODE_LOGICAL_OR:
+        case NODE_EQUAL:
+        case NODE_STRICT_EQUAL:
+        case NODE_NOT_EQUAL:
+        case NODE_STRICT_NOT_EQUAL:
+        case NODE_GREATER_OR_EQUAL:
+        case NODE_GREATER:
+        case NODE_LESS_OR_EQUAL:
+        case NODE_LESS:
+        case NODE_ADD:
+        case NODE_SUBTRACT:
+        case NODE_MULTIPLY:
+        case NODE_DIVIDE:
+        case NODE_REMAINDER:
+        case NODE_ASSIGN:
+        case NODE_ADD_ASSIGN:
+        case NODE_SUBTRACT_ASSIGN:
+        case NODE_MULTIPLY_ASSIGN:
+        case NODE_DIVIDE_ASSIGN:
+        case NODE_REMAINDER_ASSIGN:
+        case NODE_BIT_AND_ASSIGN:
+        case NODE_BIT_OR_ASSIGN:
+        case NODE_BIT_XOR_ASSIGN:
+        case NODE_BIT_AND:
+        case NODE_BIT_OR:
+        case NODE_BIT_XOR:
+        case NODE_BIT_NOT:
+        case NODE_SHIFT_LEFT:
+        case NODE_SHIFT_RIGHT:
+        case NODE_SHIFT_RIGHT_UNSIGNED:
+        case NODE_CONDITIONAL:
+        case NODE_VAR:
+        case NODE_LET:
+        case NODE_CONST:
+        case NODE_INDEX:
+        case NODE_MEMBER:
+        case NODE_IF:
+        case NODE_WHILE:
+        case NODE_DO_WHILE:
+        case NODE_THROW:
+        case NODE_BLOCK:
+        case NODE_BREAK:
+        case NODE_CONTINUE:
+        case NODE_RETURN:
+        case NODE_GROUP:
+        case NODE_POWER:
+        case NODE_SELECT:
+        case NODE_SELECT_HASH:
+        case NODE_SELECT_TO_FRONT:
+        case NODE_SELECT_HASH_TO_FRONT:
+        case NODE_EXECUTE:
+        case NODE_OPEN_DB:
+        case NODE_SELECT_EXISTS:
+        case NODE_SEND_TO_FRONT:
+        case NODE_DECODE_URI:
+        case NODE_DECODE_URI_COMPONENT:
+        case NODE_ENCODE_URI:
+        case NODE_ENCODE_URI_COMPONENT:
+        case NODE_PARSE_FLOAT:
+        case NODE_PARSE_INT:
+        case NODE_EVAL:
+        case NODE_CLOSE_DB:
+        case NODE_SELECT_INTO:
+        case NODE_REGEXP:
+        case NODE_EXCEPTION:
+        case NODE_INTEGER:
+        case NODE_FLOAT:
+        case NODE_ERROR:
+        case NODE_ARRAY:
+        case NODE_ALERT_TO_FRONT:
+        case NODE_RECORD_MAP:
+        case NODE_RECORD_HASH:
+        case NODE_SQL_AGGREGATE: return OperandShape::VALUES;
+    }
+    return OperandShape::NOT_PARSED;  // reserved kinds between the two named ones
+}
+
 }  // namespace kova

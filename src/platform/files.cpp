@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -24,11 +25,39 @@ std::FILE* open_for_reading(const char* path) {
     // A directory opens on Linux but cannot be read: refuse it here.
     struct stat st;
     if (::fstat(::fileno(file), &st) != 0 || S_ISDIR(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
         std::fclose(file);
+        errno = error;
         return nullptr;
     }
     return file;
 }
+
+bool write_file_replacing(const char* path, const void* data, size_t size) {
+    std::string temporary = std::string(path) + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) return false;
+    // The permissions a new file would get (mkstemp makes it private).
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool written = write_all(fd, data, size) && ::fchmod(fd, 0666 & ~mask) == 0;
+    int error = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (written && ::rename(temporary.c_str(), path) != 0) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        ::unlink(temporary.c_str());
+        errno = error;
+    }
+    return written;
+}
+
+const char* last_error_text() { return std::strerror(errno); }
 
 int64_t file_length(std::FILE* file) {
     struct stat st;

@@ -11,7 +11,13 @@ namespace kova::platform {
 
 // ---- files --------------------------------------------------------------
 bool file_exists(const char* path);
-std::FILE* open_for_reading(const char* path);  // binary mode; null on failure
+std::FILE* open_for_reading(const char* path);  // binary mode; null on failure (errno says why)
+// Writes a whole file through a temporary beside it, renamed over `path`
+// once complete, so a failure never leaves a partial file. False on
+// failure, with errno set.
+bool write_file_replacing(const char* path, const void* data, size_t size);
+// The system's text for the last failure (errno).
+const char* last_error_text();
 int64_t file_length(std::FILE* file);           // bytes, from the file system; -1 on failure
 // The directory of the running executable, with its trailing "/", or false.
 bool executable_directory(char* out, size_t size);

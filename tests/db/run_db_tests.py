@@ -3,7 +3,8 @@
 
 Starts a throwaway cluster (see cluster.py), loads fixture.sql, runs the
 script cases of cases/*.cases through tests/script/run_cases.py with the
-connection placeholders filled in, then runs the fault test (the server is
+connection placeholders filled in (with --kova-compile, a second time from
+compiled modules), then runs the fault test (the server is
 stopped while a script holds an open transaction) and removes the cluster.
 A missing PostgreSQL is a failure, never a skip.
 
@@ -50,9 +51,11 @@ def expand_cases(source_dir, target_dir, server):
     return written
 
 
-def run_script_cases(options, files):
-    done = subprocess.run([sys.executable, RUN_CASES, "--kova", options.kova, "--kova-dbg", options.kova_dbg] + files,
-                          capture_output=True, text=True)
+def run_script_cases(options, files, compiled=False):
+    command = [sys.executable, RUN_CASES, "--kova", options.kova, "--kova-dbg", options.kova_dbg]
+    if compiled:
+        command += ["--kova-compile", options.kova_compile, "--compiled"]
+    done = subprocess.run(command + files, capture_output=True, text=True)
     output = done.stdout + done.stderr
     sys.stdout.write(output)
     match = re.search(r"^(\d+) passed, (\d+) failed$", done.stdout, re.MULTILINE)
@@ -158,10 +161,13 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kova", required=True)
     parser.add_argument("--kova-dbg", required=True)
+    parser.add_argument("--kova-compile", help="also run every case from modules compiled by it")
     parser.add_argument("--cases", default=os.path.join(HERE, "cases"))
     options = parser.parse_args()
     options.kova = os.path.abspath(options.kova)
     options.kova_dbg = os.path.abspath(options.kova_dbg)
+    if options.kova_compile:
+        options.kova_compile = os.path.abspath(options.kova_compile)
 
     try:
         server = cluster.Cluster()
@@ -175,9 +181,10 @@ def main():
         server.psql_file(os.path.join(HERE, "fixture.sql"))
         with tempfile.TemporaryDirectory(prefix="kova-db-cases-") as directory:
             files = expand_cases(options.cases, directory, server)
-            p, f = run_script_cases(options, files)
-            passed += p
-            failed += f
+            for compiled in ([False, True] if options.kova_compile else [False]):
+                p, f = run_script_cases(options, files, compiled)
+                passed += p
+                failed += f
         runs = (("kova", options.kova, False), ("kova", options.kova, True), ("kova-dbg", options.kova_dbg, True))
         for name, program, cgi in runs:
             failures = fault_test(program, server, cgi)

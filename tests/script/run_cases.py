@@ -15,6 +15,7 @@ import shlex
 import subprocess
 import sys
 import tempfile
+import urllib.parse
 
 TIME_PATTERN = r"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}"
 
@@ -133,34 +134,113 @@ def run_closing_early(argv0, arguments, stdin, limit, timeout, command):
     return subprocess.CompletedProcess(process.args, process.returncode, taken, stderr)
 
 
-def run_case(case, program_name, program_path):
+def module_files(case):
+    """The .js files a case writes: the modules it may load."""
+    return [argument for kind, argument, _ in case.sections if kind == "file" and argument.lower().endswith(".js")]
+
+
+class CompiledMode:
+    """Runs a case with every .js module replaced by its image from
+    kova-compile (plain, or zero-suppressed with -z). Every name of a module
+    file in the case (arguments, request bodies, configuration files,
+    expected texts) says .jo instead: the same length, so request records
+    and length prefixes stay valid. Images are compiled once per case and
+    module text, and reused for the second program."""
+
+    def __init__(self, kova_compile):
+        self.kova_compile = kova_compile
+        self.images = {}  # (path, text, compress) -> (image bytes or None, error text)
+
+    @staticmethod
+    def renamer(case):
+        names = sorted({os.path.basename(path) for path in module_files(case)}, key=len, reverse=True)
+        if not names:
+            return lambda text: text
+        # In an M record a length prefix comes first and the next record's
+        # letter right after.
+        pattern = re.compile(r"(?<![A-Za-z_.-])(%s)" % "|".join(re.escape(n[:-3]) + r"\.js" for n in names))
+        return lambda text: pattern.sub(lambda m: m.group(1)[:-3] + ".jo", text)
+
+    def compile(self, directory, path, text, compress):
+        """The image of module `path` (relative to the case directory), or
+        None and kova-compile's error text."""
+        key = (path, text, compress)
+        if key not in self.images:
+            target = path[:-3] + ".jo"
+            command = [self.kova_compile] + (["-z"] if compress else []) + [path, target]
+            done = subprocess.run(command, cwd=directory, capture_output=True, timeout=60)
+            if done.returncode == 0:
+                with open(os.path.join(directory, target), "rb") as handle:
+                    self.images[key] = (handle.read(), "")
+            else:
+                self.images[key] = (None, show(done.stderr).strip() or "exit status %d" % done.returncode)
+        return self.images[key]
+
+
+def expected_texts(case, places):
+    """Every expected text of a case, also with percent-encoding undone (the
+    error frames of CGI answers encode their text)."""
+    texts = []
+    for kind in ("stdout", "stdout-contains", "journal"):
+        found = case.section(kind)
+        if found is not None:
+            text = expand(found[1], places)
+            texts += [text, urllib.parse.unquote(text)]
+    return texts
+
+
+def parse_error_expected(case, places, error):
+    """A module that kova-compile refuses: the case must expect that very
+    parse error (code, file, line and message) from kova loading it."""
+    found = re.match(r"PARSE ERROR (\d+) \(([^\n]*?):(\d+)\) : ([^\n]*)$", error)
+    if found is None:
+        return ["kova-compile failed: %r" % error]
+    code, path, line, message = found.groups()
+    wanted = re.compile(r"PARSE ERROR %s \([^()\n]*?%s:%s\) : %s" % (
+        code, re.escape(os.path.basename(path)), line, re.escape(message)))
+    if any(wanted.search(text) for text in expected_texts(case, places)):
+        return []
+    return ["kova-compile reported %r, which the case does not expect" % error]
+
+
+def run_case(case, program_name, program_path, compiled=None, compress=False):
     failures = []
+    rename = CompiledMode.renamer(case) if compiled else (lambda text: text)
     with tempfile.TemporaryDirectory(prefix="kova-case-") as directory:
         link = os.path.join(directory, "kova")
         os.symlink(program_path, link)
         places = {"dir": directory, "prog": link, "bindir": os.path.dirname(program_path)}
+        modules = module_files(case) if compiled else []
 
         for kind, argument, text in case.sections:
             if kind == "file":
                 target = os.path.join(directory, expand(argument, places))
                 os.makedirs(os.path.dirname(target), exist_ok=True)
+                content = expand(text if argument in modules else rename(text), places)
                 with open(target, "wb") as handle:
-                    handle.write(expand(text, places).encode("utf-8"))
+                    handle.write(content.encode("utf-8"))
+                if argument in modules:
+                    image, error = compiled.compile(directory, expand(argument, places), content, compress)
+                    if image is None:
+                        return parse_error_expected(case, places, error)
+                    os.remove(target)
+                    with open(target[:-3] + ".jo", "wb") as handle:
+                        handle.write(image)
 
         stdin_section = case.section("stdin")
-        stdin = expand(stdin_section[1], places).encode("utf-8") if stdin_section else b""
+        stdin = expand(rename(stdin_section[1]), places).encode("utf-8") if stdin_section else b""
         places["stdin_length"] = str(len(stdin))
 
         environment = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "TZ": "UTC"}
         for assignment in case.headers_named("env"):
-            key, _, value = expand(assignment, places).partition("=")
+            key, _, value = expand(rename(assignment), places).partition("=")
             environment[key] = value
         for key in ("ASAN_OPTIONS", "UBSAN_OPTIONS"):
             if key in os.environ:
                 environment[key] = os.environ[key]
 
         argv0 = expand(case.header("argv0", "{prog}"), places)
-        arguments = [expand(a, places) for a in shlex.split(case.header("args", ""))]
+        arguments = [expand(a, places) for a in shlex.split(rename(case.header("args", "")))]
         command = dict(executable=link, cwd=expand(case.header("cwd", "{dir}"), places), env=environment)
         timeout = float(case.header("timeout", "20"))
         read_limit = case.header("stdout-read")
@@ -176,15 +256,17 @@ def run_case(case, program_name, program_path):
 
         expected = case.section("stdout")
         if expected is not None:
-            if not expected_pattern(expected[1], places).fullmatch(show(completed.stdout)):
+            text = rename(expected[1])
+            if not expected_pattern(text, places).fullmatch(show(completed.stdout)):
                 failures.append("standard output differs\n  expected: %r\n  actual:   %r"
-                                % (expand(expected[1], places), show(completed.stdout)))
+                                % (expand(text, places), show(completed.stdout)))
         contains = case.section("stdout-contains")
-        if contains is not None and not expected_pattern(contains[1], places).search(show(completed.stdout)):
-            failures.append("standard output lacks %r\n  actual: %r" % (contains[1], show(completed.stdout)))
+        if contains is not None and not expected_pattern(rename(contains[1]), places).search(show(completed.stdout)):
+            failures.append("standard output lacks %r\n  actual: %r" % (rename(contains[1]), show(completed.stdout)))
 
         journal = case.section("journal")
         if journal is not None:
+            journal = (journal[0], rename(journal[1]))
             journal_path = os.path.join(directory, expand(journal[0] or "journal.log", places))
             if not os.path.exists(journal_path):
                 failures.append("no journal file at %s" % journal_path)
@@ -196,8 +278,16 @@ def run_case(case, program_name, program_path):
                                     % (expand(journal[1], places), written))
         if case.section("no-journal") is not None and os.path.exists(os.path.join(directory, "journal.log")):
             failures.append("a journal file was written")
+        for kind, argument, _ in case.sections:
+            if kind == "no-file" and os.path.exists(os.path.join(directory, expand(argument, places))):
+                failures.append("the file %s was written" % argument)
 
-        if completed.stderr and case.header("stderr", "empty") == "empty":
+        errors = case.section("stderr")
+        if errors is not None:
+            if not expected_pattern(errors[1], places).fullmatch(show(completed.stderr)):
+                failures.append("standard error differs\n  expected: %r\n  actual:   %r"
+                                % (expand(errors[1], places), show(completed.stderr)))
+        elif completed.stderr and case.header("stderr", "empty") == "empty":
             failures.append("standard error not empty: %r" % show(completed.stderr))
     return failures
 
@@ -206,19 +296,32 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kova", required=True)
     parser.add_argument("--kova-dbg", required=True)
+    parser.add_argument("--kova-compile", help="the module compiler, for cases of program kova-compile")
+    parser.add_argument("--compiled", action="store_true",
+                        help="run the cases that write .js modules from images made by kova-compile "
+                             "(plain for every other case, -z for the rest)")
     parser.add_argument("case_files", nargs="+")
     options = parser.parse_args()
     programs = {"kova": os.path.abspath(options.kova), "kova-dbg": os.path.abspath(options.kova_dbg)}
+    if options.kova_compile:
+        programs["kova-compile"] = os.path.abspath(options.kova_compile)
+    if options.compiled and not options.kova_compile:
+        parser.error("--compiled needs --kova-compile")
+    compiled = CompiledMode(programs["kova-compile"]) if options.compiled else None
 
     passed = failed = 0
     for case_file in options.case_files:
-        for case in parse_cases(case_file):
+        for index, case in enumerate(parse_cases(case_file)):
+            if compiled and (not module_files(case) or case.header("program") == "kova-compile"):
+                continue
+            compress = compiled is not None and index % 2 == 1
             wanted = case.header("program", "both")
             names = ["kova", "kova-dbg"] if wanted == "both" else [wanted]
             for name in names:
-                label = "%s:%d %s [%s]" % (os.path.basename(case_file), case.line, case.name, name)
+                mode = "" if not compiled else " .jo -z" if compress else " .jo"
+                label = "%s:%d %s [%s%s]" % (os.path.basename(case_file), case.line, case.name, name, mode)
                 try:
-                    failures = run_case(case, name, programs[name])
+                    failures = run_case(case, name, programs[name], compiled, compress)
                 except subprocess.TimeoutExpired:
                     failures = ["timed out"]
                 if failures:
@@ -230,7 +333,8 @@ def main():
                     passed += 1
                     print("ok   " + label)
     print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed or not passed else 0
+    # A file without modules has nothing to run from images.
+    return 1 if failed or (not passed and not compiled) else 0
 
 
 if __name__ == "__main__":

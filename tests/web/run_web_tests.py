@@ -5,10 +5,10 @@ Starts lighttpd with mod_cgi on a free loopback port, with its own
 configuration in a temporary folder and kova installed there as a CGI
 program for the applications (plain, token-protected with a sign-in page
 that runs kova-token, busy journal, locked journal), then POSTs request
-bodies with curl and checks the whole responses: frames, the signed
-access-token round trip across processes, 20 concurrent requests whose
-journal entries must come out whole, and a journal held locked by another
-program. The server is stopped at the end, whatever happened.
+bodies with curl and checks the whole responses: frames, modules loaded
+from compiled images (.jo), the signed access-token round trip across
+processes, 20 concurrent requests whose journal entries must come out
+whole, and a journal held locked by another program. The server is stopped at the end, whatever happened.
 
 Prints "N passed, N failed" last; exits 1 when anything failed.
 """
@@ -68,6 +68,19 @@ function main() {
 """
 
 
+# A second module for the compiled-module request: it runs after app and
+# ends in a runtime error, whose position names the module it came from.
+LIB_JS = """
+function shown() {
+    sendToFront("twice", twice(21));
+    sendToFront("who", who);
+    var nothing = null;
+    nothing.call();
+}
+function twice(x) { return x * 2; }
+"""
+
+
 def free_port():
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.bind(("127.0.0.1", 0))
@@ -78,15 +91,17 @@ class Site:
     """The temporary folder: document root, applications, lighttpd's
     configuration and its log."""
 
-    def __init__(self, kova, kova_token, root):
+    def __init__(self, kova, kova_token, kova_compile, root):
         self.root = root
         self.www = os.path.join(root, "www")
         self.modules = os.path.join(root, "modules")
         os.makedirs(self.modules)
-        with open(os.path.join(self.modules, "app.js"), "w") as handle:
-            handle.write(APP_JS)
-        with open(os.path.join(self.modules, "busy.js"), "w") as handle:
-            handle.write(BUSY_JS)
+        for name, text in (("app.js", APP_JS), ("busy.js", BUSY_JS), ("lib.js", LIB_JS)):
+            with open(os.path.join(self.modules, name), "w") as handle:
+                handle.write(text)
+        # The same modules compiled: app plain, lib zero-suppressed.
+        for name, options in (("app", []), ("lib", ["-z"])):
+            subprocess.run([kova_compile] + options + [name + ".js", name + ".jo"], cwd=self.modules, check=True)
         self.apps = {}
         for name, extra in (("plain", ""), ("secure", "TOKEN_KEY=%s\nTIME_INTERVAL=60\n" % TOKEN_KEY),
                             ("busy", ""), ("locked", "")):
@@ -217,6 +232,17 @@ def test_error_responses(site):
     expect(data.startswith(b"s18greeting" + encoded_item("Hello, web")), "VAR beats the request: %r" % data[:40])
 
 
+def test_compiled_modules(site):
+    """An M record naming .jo modules gives the answer of their sources,
+    error positions included (the names differ in their last letter only)."""
+    for call in ("main()", "shown()"):
+        _, _, from_source = site.post("plain", body(top_call(call), modules("app.js", "lib.js")))
+        _, _, compiled = site.post("plain", body(top_call(call), modules("app.jo", "lib.jo")))
+        expect_equal(compiled, from_source.replace(b"app.js", b"app.jo").replace(b"lib.js", b"lib.jo"), call)
+    expect(b"(lib.jo:6:17)" in compiled, "the error names the compiled module: %r" % compiled)
+    expect(compiled.startswith(b"s15twiceP42s13who13webS142145"), "frames before the error: %r" % compiled[:40])
+
+
 def check_issued_token(frame, issued_after):
     """The identifier is 8 characters and the time in hex, nothing of the
     key; the token is the identifier's signed token at that time."""
@@ -324,13 +350,14 @@ def test_locked_journal(site):
     expect_equal(os.path.getsize(path), 0, "nothing written to the locked journal")
 
 
-TESTS = [test_whole_response, test_error_responses, test_token_round_trip, test_concurrent_journal,
-         test_locked_journal]
+TESTS = [test_whole_response, test_error_responses, test_compiled_modules, test_token_round_trip,
+         test_concurrent_journal, test_locked_journal]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--kova", required=True)
+    parser.add_argument("--kova-compile", required=True)
     parser.add_argument("--kova-token", required=True)
     options = parser.parse_args()
     for tool in ("lighttpd", "curl"):
@@ -342,7 +369,8 @@ def main():
 
     passed = failed = 0
     with tempfile.TemporaryDirectory(prefix="kova-web-") as root:
-        site = Site(os.path.abspath(options.kova), os.path.abspath(options.kova_token), root)
+        site = Site(os.path.abspath(options.kova), os.path.abspath(options.kova_token),
+                    os.path.abspath(options.kova_compile), root)
         try:
             site.start()
             for test in TESTS:
