@@ -25,14 +25,18 @@ Text search_string(Value v, int code) {
 
 bool is_regex(Value v) { return value_tag(v) == TAG_REGEX; }
 
+// The starting position of indexOf and lastIndexOf: an integer (else the
+// method's error), negative counting as 0; `fallback` when absent.
+uint32_t from_argument(const Value* arguments, uint32_t count, uint32_t fallback, int code) {
+    if (count < 2) return fallback;
+    if (!is_integer(arguments[1])) raise_runtime_error(code, "引数不正(非整数)");
+    return integer_of(arguments[1]) < 0 ? 0 : uint32_t(integer_of(arguments[1]));
+}
+
 }  // namespace
 
 Value string_index_of(Value receiver, const Value* arguments, uint32_t count) {
-    uint32_t from = 0;
-    if (count > 1) {
-        if (!is_integer(arguments[1])) raise_runtime_error(2700, "引数不正(非整数)");
-        from = integer_of(arguments[1]) < 0 ? 0 : uint32_t(integer_of(arguments[1]));
-    }
+    const uint32_t from = from_argument(arguments, count, 0, 2700);
     const ArgumentText needle(arguments[0]);
     const Text text = text_of(receiver);
     const Stepped start = step_characters(text, 0, from);
@@ -49,11 +53,7 @@ Value string_index_of(Value receiver, const Value* arguments, uint32_t count) {
 // The last of the occurrences found from the start, one after the other
 // without overlapping, that begins at or before character `from`.
 Value string_last_index_of(Value receiver, const Value* arguments, uint32_t count) {
-    uint32_t from = ALL_CHARACTERS;
-    if (count > 1) {
-        if (!is_integer(arguments[1])) raise_runtime_error(2705, "引数不正(非整数)");
-        from = integer_of(arguments[1]) < 0 ? 0 : uint32_t(integer_of(arguments[1]));
-    }
+    const uint32_t from = from_argument(arguments, count, ALL_CHARACTERS, 2705);
     const ArgumentText needle(arguments[0]);
     const Text text = text_of(receiver);
     const Stepped limit = step_characters(text, 0, from);
