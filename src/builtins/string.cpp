@@ -28,7 +28,7 @@ bool character_at(Value receiver, const Value* arguments, uint32_t count, Text* 
     const int32_t i = count > 0 && is_integer(arguments[0]) ? integer_of(arguments[0]) : 0;
     if (i < 0) return false;
     const Text text = text_of(receiver);
-    const Stepped at = step_characters(text, 0, uint32_t(i));
+    const Stepped at = string_position(receiver, uint32_t(i));
     if (at.chars < uint32_t(i) || at.byte >= text.length || text.bytes[at.byte] == '\0') return false;
     *character = Text{text.bytes + at.byte, character_end(text, at.byte) - at.byte};
     return true;
@@ -88,8 +88,9 @@ Value characters_from(Value receiver, uint32_t first, uint32_t chars, const Step
         const uint32_t begin = std::min(first, whole->byte);
         return new_text_string(text, begin, begin + std::min(chars, whole->byte - begin));
     }
-    const Stepped begin = step_characters(text, 0, first);
-    const Stepped end = step_characters(text, begin.byte, chars);
+    const uint64_t last = uint64_t(first) + chars;
+    const Stepped begin = string_position(receiver, first);
+    const Stepped end = string_position(receiver, last >= ALL_CHARACTERS ? ALL_CHARACTERS : uint32_t(last));
     return new_text_string(text, begin.byte, end.byte);
 }
 
@@ -106,7 +107,7 @@ Value string_substr(Value receiver, const Value* arguments, uint32_t count) {
     if (count > 1) length = is_integer(arguments[1]) ? integer_of(arguments[1]) : 0;
     if (length <= 0) return empty_string();
     if (start >= 0) return characters_from(receiver, uint32_t(start), uint32_t(length));
-    const Stepped whole = step_characters(text_of(receiver), 0, ALL_CHARACTERS);
+    const Stepped whole = string_position(receiver, ALL_CHARACTERS);
     return characters_from(receiver, from_end(start, whole.chars), uint32_t(length), &whole);
 }
 
@@ -129,7 +130,7 @@ Value string_slice(Value receiver, const Value* arguments, uint32_t count) {
     // Only a position counted from the end needs the character count.
     Stepped whole{0, 0};
     const bool counted = begin < 0 || end < 0;
-    if (counted) whole = step_characters(text_of(receiver), 0, ALL_CHARACTERS);
+    if (counted) whole = string_position(receiver, ALL_CHARACTERS);
     const uint32_t first = from_end(begin, whole.chars);
     const uint32_t last = end == INT32_MAX ? ALL_CHARACTERS : from_end(end, whole.chars);
     if (last <= first) return empty_string();
@@ -159,6 +160,7 @@ Value trimmed(Value receiver, bool leading, bool trailing) {
         while (end > first && is_blank(text.bytes[end - 1])) --end;
     }
     if (!only_this_call_holds(receiver)) return new_text_string(text, first, end);
+    forget_character_memo(receiver);
     char* bytes = reinterpret_cast<char*>(area_pointer(cell_as<StringCell>(receiver)->text));
     if (first != 0) std::memmove(bytes, bytes + first, end - first);
     bytes[end - first] = '\0';
@@ -207,7 +209,7 @@ Value padded(const PadRule& rule, Value receiver, const Value* arguments, uint32
     const int32_t target = integer_of(arguments[0]);
     const Text text = text_of(receiver);
     if (target <= 0) return receiver;
-    const Stepped have = step_characters(text, 0, uint32_t(target));
+    const Stepped have = string_position(receiver, uint32_t(target));
     if (have.chars >= uint32_t(target)) return receiver;
 
     const uint32_t needed = uint32_t(target) - have.chars;

@@ -39,7 +39,7 @@ Value string_index_of(Value receiver, const Value* arguments, uint32_t count) {
     const uint32_t from = from_argument(arguments, count, 0, 2700);
     const ArgumentText needle(arguments[0]);
     const Text text = text_of(receiver);
-    const Stepped start = step_characters(text, 0, from);
+    const Stepped start = string_position(receiver, from);
     if (needle.text().length == 0) return new_integer(int32_t(start.chars));
     if (holds_nul(needle.text())) return new_integer(-1);
     // The text must have room for the needle's characters after `from`.
@@ -47,7 +47,7 @@ Value string_index_of(Value receiver, const Value* arguments, uint32_t count) {
     if (step_characters(text, start.byte, needle_chars).chars < needle_chars) return new_integer(-1);
     const int64_t found = find_text(text, start.byte, needle.text());
     if (found < 0) return new_integer(-1);
-    return new_integer(int32_t(start.chars + characters_between(text, start.byte, uint32_t(found))));
+    return new_integer(int32_t(string_characters_before(receiver, uint32_t(found))));
 }
 
 // The last of the occurrences found from the start, one after the other
@@ -56,7 +56,7 @@ Value string_last_index_of(Value receiver, const Value* arguments, uint32_t coun
     const uint32_t from = from_argument(arguments, count, ALL_CHARACTERS, 2705);
     const ArgumentText needle(arguments[0]);
     const Text text = text_of(receiver);
-    const Stepped limit = step_characters(text, 0, from);
+    const Stepped limit = string_position(receiver, from);
     if (needle.text().length == 0) return new_integer(int32_t(limit.chars));
     if (holds_nul(needle.text())) return new_integer(-1);
     int32_t last = -1;
@@ -80,7 +80,7 @@ Value string_includes(Value receiver, const Value* arguments, uint32_t count) {
     if (needle.length == 0) return truth_value(true);
     if (holds_nul(needle)) return truth_value(false);
     const Text text = text_of(receiver);
-    return truth_value(find_text(text, character_byte(text, position), needle) >= 0);
+    return truth_value(find_text(text, string_position(receiver, position).byte, needle) >= 0);
 }
 
 namespace {
@@ -100,7 +100,7 @@ Value string_starts_with(Value receiver, const Value* arguments, uint32_t count)
     const Text needle = search_string(arguments[0], 2810);
     if (needle.length == 0) return truth_value(true);
     const Text text = text_of(receiver);
-    return truth_value(stands_at(text, character_byte(text, position), needle));
+    return truth_value(stands_at(text, string_position(receiver, position).byte, needle));
 }
 
 Value string_ends_with(Value receiver, const Value* arguments, uint32_t count) {
@@ -110,10 +110,10 @@ Value string_ends_with(Value receiver, const Value* arguments, uint32_t count) {
     if (count > 1 && !number_position(arguments[1], &end)) end = 0;
     if (needle.length == 0) return truth_value(true);
     const Text text = text_of(receiver);
-    const uint32_t e = step_characters(text, 0, end).chars;
+    const uint32_t e = string_position(receiver, end).chars;
     const uint32_t needle_chars = character_count(needle);
     if (needle_chars > e) return truth_value(false);
-    return truth_value(stands_at(text, character_byte(text, e - needle_chars), needle));
+    return truth_value(stands_at(text, string_position(receiver, e - needle_chars).byte, needle));
 }
 
 Value string_split(Value receiver, const Value* arguments, uint32_t count) {

@@ -61,6 +61,70 @@ Stepped step_characters(Text text, uint32_t from, uint32_t chars) {
     return Stepped{at, passed};
 }
 
+namespace {
+
+// Strings shorter than this are stepped from their start: it costs less
+// than keeping the memo.
+constexpr uint32_t MEMO_MIN_BYTES = 64;
+
+// The plain ASCII bytes (no NUL) at the start of the `room` bytes at p.
+uint32_t plain_ascii_run(const char* p, uint32_t room) {
+    uint32_t run = 0;
+    while (room - run >= 32 && plain_ascii_32(p + run)) run += 32;
+    while (room - run >= 8 && plain_ascii(p + run)) run += 8;
+    while (run < room && static_cast<uint8_t>(p[run]) - 1u < 0x7Fu) ++run;
+    return run;
+}
+
+// The memo made to hold `string`, its ASCII start known at least up to
+// byte `upto` (or to where it ends).
+CharacterMemo& memo_for(Value string, Text text, uint32_t upto) {
+    CharacterMemo& m = g_values.characters;
+    const StringCell* cell = cell_as<StringCell>(string);
+    if (m.string != string || m.text != cell->text || m.length != cell->length) {
+        m = CharacterMemo{string, cell->text, cell->length, 0, false, 0, 0};
+    }
+    if (!m.ascii_ended && upto > m.ascii) {
+        const uint32_t wanted = std::min(upto, text.length) - m.ascii;
+        const uint32_t run = plain_ascii_run(text.bytes + m.ascii, wanted);
+        m.ascii += run;
+        if (run < wanted || m.ascii == text.length) m.ascii_ended = true;
+    }
+    return m;
+}
+
+// Where to step on from towards character `chars` or byte `byte`: the
+// last position reached when it is past the ASCII start and not beyond.
+Stepped memo_start(const CharacterMemo& m, uint32_t chars, uint32_t byte) {
+    if (m.chars > m.ascii && m.chars <= chars && m.byte <= byte) return Stepped{m.byte, m.chars};
+    return Stepped{m.ascii, m.ascii};
+}
+
+}  // namespace
+
+Stepped string_position(Value string, uint32_t chars) {
+    const Text text = text_of(string);
+    if (text.length < MEMO_MIN_BYTES) return step_characters(text, 0, chars);
+    CharacterMemo& m = memo_for(string, text, chars);
+    if (chars <= m.ascii) return Stepped{chars, chars};
+    const Stepped from = memo_start(m, chars, UINT32_MAX);
+    const Stepped on = step_characters(text, from.byte, chars - from.chars);
+    m.byte = on.byte;
+    m.chars = from.chars + on.chars;
+    return Stepped{m.byte, m.chars};
+}
+
+uint32_t string_characters_before(Value string, uint32_t byte) {
+    const Text text = text_of(string);
+    if (text.length < MEMO_MIN_BYTES) return characters_between(text, 0, byte);
+    CharacterMemo& m = memo_for(string, text, byte);
+    if (byte <= m.ascii) return byte;
+    // Not kept: `byte` may lie inside a character (a text found by its
+    // bytes can begin with a continuation byte).
+    const Stepped from = memo_start(m, UINT32_MAX, byte);
+    return from.chars + characters_between(text, from.byte, byte);
+}
+
 int64_t find_bytes(Text text, uint32_t from, Text needle) {
     if (from > text.length || needle.length > text.length - from) return -1;
     const void* found = memmem(text.bytes + from, text.length - from, needle.bytes, needle.length);

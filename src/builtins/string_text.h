@@ -57,6 +57,15 @@ inline uint32_t character_byte(Text text, uint32_t i) { return step_characters(t
 inline uint32_t characters_between(Text text, uint32_t from, uint32_t to) {
     return step_characters(Text{text.bytes, to}, from, ALL_CHARACTERS).chars;
 }
+// The same for a string value's own text: a long string's ASCII start is
+// indexed by bytes and the last position reached is kept
+// (CharacterMemo), so a loop along one long string steps each character
+// once and an ASCII string is indexed directly.
+Stepped string_position(Value string, uint32_t chars);
+// The characters before byte `byte` of a string (a character start within
+// its characters).
+uint32_t string_characters_before(Value string, uint32_t byte);
+inline uint32_t string_character_count(Value string) { return string_position(string, ALL_CHARACTERS).chars; }
 // The byte after the character that begins at `at` (at < length, not NUL).
 uint32_t character_end(Text text, uint32_t at);
 // Whether a text holds a NUL byte (it then never lies within another

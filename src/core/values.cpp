@@ -10,7 +10,7 @@
 
 namespace kova {
 
-ValueState g_values = {g_values.initial_pending, 0, RELEASE_QUEUE_INITIAL, false, {}};
+ValueState g_values = {g_values.initial_pending, 0, RELEASE_QUEUE_INITIAL, false, {}, {}};
 
 void values_reset() {
     if (g_values.pending != g_values.initial_pending) std::free(g_values.pending);
@@ -18,6 +18,7 @@ void values_reset() {
     g_values.pending_count = 0;
     g_values.pending_capacity = RELEASE_QUEUE_INITIAL;
     g_values.freeing = false;
+    g_values.characters = CharacterMemo{};
 }
 
 // ---- constructors ---------------------------------------------------------
@@ -219,6 +220,7 @@ void free_by_tag(Value v) {
             free_cell(v);
             return;
         case TAG_STRING:
+            forget_character_memo(v);
             area_free(cell_as<StringCell>(v)->text);
             free_cell(v);
             return;
