@@ -126,6 +126,15 @@ void raise_runtime_error(int code, const char* format, ...) {
     finish_raise(code, false);
 }
 
+#if KOVA_DEBUGGER
+void raise_run_ended(int code, const char* message) {
+    if (g_building_error) throw ErrorBuildFailed{};
+    set_prefix(std::snprintf(g_errors.text, ERROR_TEXT_SIZE, "EVAL ERROR %d (%s:%d:%d) : %s", code,
+                             module_name(g_errors.module), g_errors.line, g_errors.column, message));
+    finish_raise(code, true);
+}
+#endif
+
 void raise_parse_error(int code, const char* format, ...) {
     if (g_building_error) throw ErrorBuildFailed{};
     set_prefix(std::snprintf(g_errors.text, ERROR_TEXT_SIZE, "PARSE ERROR %d (%s:%d) : ", code,
@@ -165,6 +174,8 @@ const char* error_message_text(Value error, size_t* length) {
 
 void report_error_text(const char* text) {
 #if KOVA_DEBUGGER
+    // An expression of the front end answers with its error instead.
+    if (debugger_evaluating()) return;
     if (g_host.console_mode) {
         platform::write_stdout(text, std::strlen(text));
         platform::write_stdout("\n", 1);

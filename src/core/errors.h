@@ -67,6 +67,11 @@ struct ScriptUnwind {
     __attribute__((format(printf, 2, 3)));
 [[noreturn]] void raise_parse_error(int code, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
+#if KOVA_DEBUGGER
+// A runtime error that no script `try` takes: the debugger's user ended
+// the run, and it must end.
+[[noreturn]] void raise_run_ended(int code, const char* message);
+#endif
 // Writes the fatal S record (code 8555), the journal if configured, and ends
 // the process with status 0; or hands the text to the fatal handler.
 [[noreturn]] void fatal_error(const char* text);

@@ -189,7 +189,38 @@ void write_value(Value v, TextBuffer& buffer, bool whole, bool quote, unsigned d
     }
 }
 
+bool has_text(Value v, unsigned depth) {
+    if (depth > TEXT_NESTING_LIMIT) return false;
+    switch (value_tag(v)) {
+        case TAG_ARRAY: {
+            const ArrayCell* cell = cell_as<ArrayCell>(v);
+            for (uint32_t i = 0; i < cell->count; ++i) {
+                if (!has_text(load_u32(area_pointer(cell->elements) + 4 * size_t(i)), depth + 1)) return false;
+            }
+            return true;
+        }
+        case TAG_KEYED:
+        case TAG_OBJECT: {
+            const bool keyed = value_tag(v) == TAG_KEYED;
+            const uint32_t count = keyed ? cell_as<KeyedCell>(v)->count : cell_as<ObjectCell>(v)->count;
+            const uint32_t pairs = keyed ? cell_as<KeyedCell>(v)->pairs : cell_as<ObjectCell>(v)->pairs;
+            for (uint32_t i = 0; i < count; ++i) {
+                if (!has_text(load_u32(area_pointer(pairs) + 8 * size_t(i) + 4), depth + 1)) return false;
+            }
+            return true;
+        }
+        case TAG_FUNCTION:
+        case TAG_UNUSED:
+        case TAG_IMMEDIATE:
+            return false;  // the default of write_value
+        default:
+            return true;
+    }
+}
+
 }  // namespace
+
+bool value_has_text(Value v) { return has_text(v, 0); }
 
 size_t format_float(double x, char* out) {
     int n = std::snprintf(out, FLOAT_TEXT_SIZE, "%.10f", x);

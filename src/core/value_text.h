@@ -36,6 +36,9 @@ void value_to_text(Value v, TextBuffer& buffer);
 // Appends the text of v. With `quote`, strings are written in double
 // quotes. Runtime error 2520 for a value without a text form.
 void append_value_text(Value v, TextBuffer& buffer, bool quote);
+// True when v and everything inside it have a text: the conversions above
+// raise no 2520 or 2522 for it, nor 1400 for nesting too deep.
+bool value_has_text(Value v);
 // Appends bytes as they are (growing the buffer as the conversions do).
 void append_text_bytes(TextBuffer& buffer, const char* text, size_t length);
 // Frees an owned block; the buffer is then empty with no storage.

@@ -25,6 +25,10 @@
 #include "parser/declarations.h"
 #include "platform/platform.h"
 
+#if KOVA_DEBUGGER
+#include "debugger/debugger.h"
+#endif
+
 namespace kova {
 
 namespace {
@@ -75,6 +79,9 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
     const FunctionShape shape = shape_of(function);
     ScopeMark mark = save_scope();
     mark.top = first - 1;
+#if KOVA_DEBUGGER
+    DebuggerCall debugger_call(function, mark);
+#endif
 
     const uint32_t missing = shape.parameters - given;
     const uint32_t needed = missing + shape.variables + 1;
@@ -112,6 +119,9 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
         retain(this_value);
         push_slot(NAME_THIS, this_value);
     }
+#if KOVA_DEBUGGER
+    debugger_call.started();
+#endif
 
     push_frame(FRAME_CALL);
     try {
@@ -132,6 +142,9 @@ Value run_function(Value function, uint32_t first, uint32_t given, Value this_va
     // stop at it), so nothing else can be pending here.
     g_eval.completion = COMPLETION_NONE;
     restore_scope(mark);
+#if KOVA_DEBUGGER
+    debugger_call.returned(result);
+#endif
     return result;
 }
 
@@ -176,6 +189,10 @@ Value console_line(const char* prefix, const Value* arguments, uint32_t count) {
         platform::flush_stdout();
     }
     journal_append(line.data, line.length);
+#if KOVA_DEBUGGER
+    // The text alone, after its kind letter ("L" or "E" for the prefix).
+    if (debugger_connected()) debugger_send_console(prefix[1], line.data + 4, line.length - 5);
+#endif
     return NAME_UNDEFINED;
 }
 
@@ -235,6 +252,11 @@ const MethodTable* receiver_table(Value receiver) {
 Value call_method_node(Value member, uint32_t argument_item) {
     const Value receiver_expression = operand(member, 0);
     const uint32_t method = operand(member, 1) & SLOT_NAME_MASK;
+#if KOVA_DEBUGGER
+    // The call's place stays (eval_call marked it); callbacks of a built-in
+    // method go by their own names.
+    DebuggerCallSite site(g_debugger.site_node, 0);
+#endif
 
     const uint32_t count = argument_list_count(argument_item);
     ArgumentValues arguments(count);
@@ -257,6 +279,9 @@ Value call_method_node(Value member, uint32_t argument_item) {
     if (table == &OBJECT_METHODS) {
         const Value function = object_method_function(receiver, method);
         if (function != 0) {
+#if KOVA_DEBUGGER
+            g_debugger.site_name = method;
+#endif
             result = call_function_with_values(function, arguments.values, count, receiver, nullptr);
         } else {
             result = call_method(*table, method, receiver, arguments.values, count);
@@ -382,6 +407,9 @@ Value eval_call(Value node) {
     const Value callee = operand(node, 0);
     const uint32_t argument_item = operand(node, 1);
     const uint32_t callee_tag = value_tag(callee);
+#if KOVA_DEBUGGER
+    DebuggerCallSite site(node, callee_tag == TAG_NAME ? callee & SLOT_NAME_MASK : 0);
+#endif
     if (callee_tag == TAG_NODE && node_kind(callee) == NODE_MEMBER) return call_method_node(callee, argument_item);
     if (callee_tag == TAG_NAME) {
         switch (callee & SLOT_NAME_MASK) {

@@ -8,6 +8,10 @@
 #include "eval/handlers.h"
 #include "parser/declarations.h"
 
+#if KOVA_DEBUGGER
+#include "debugger/debugger.h"
+#endif
+
 namespace kova {
 
 namespace {
@@ -104,6 +108,9 @@ Value eval_new(Value node) {
 
     const Value function = evaluate(class_name);
     if (value_tag(function) != TAG_FUNCTION) raise_runtime_error(2370, "newステートメント不正");
+#if KOVA_DEBUGGER
+    DebuggerCallSite site(node, class_name & SLOT_NAME_MASK);
+#endif
     return run_constructor(function, argument_item, class_name & SLOT_NAME_MASK);
 }
 

@@ -91,8 +91,11 @@ struct EvalState {
     uint8_t completion;
     Value return_value;
 
-    // the debugger's restricted table is in use
-    bool restricted;
+#if KOVA_DEBUGGER
+    // Every node goes through the debugger first (a connection is open, or
+    // the debugger is evaluating an expression of its front end).
+    bool debugger_hook;
+#endif
 
     // The node a statement list is about to run (or the branch an `if` in
     // statement position is about to run). A handler compares it with its
@@ -168,9 +171,17 @@ inline void note_position(const NodeCell* cell) {
     std::memcpy(reinterpret_cast<unsigned char*>(&g_errors) + offsetof(ErrorState, line), &line_and_column, 4);
 }
 
+#if KOVA_DEBUGGER
+// debugger/debugger.h: evaluate() of a node while the debugger hook is on.
+Value debugger_evaluate_node(Value node);
+#endif
+
 inline Value evaluate(Value v) {
     const uint32_t tag = value_tag(v);
     if (tag == TAG_NODE) {
+#if KOVA_DEBUGGER
+        if (g_eval.debugger_hook) return debugger_evaluate_node(v);
+#endif
         const NodeCell* cell = cell_as<NodeCell>(v);
         if (cell->operation != NODE_BLOCK) note_position(cell);
         const uint32_t index = cell->operation - NODE_KIND_FIRST;

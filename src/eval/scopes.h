@@ -37,15 +37,20 @@ inline ScopeMark save_scope() {
                      g_eval.block_depth, g_eval.call_depth,      g_eval.parameter_count,
                      g_eval.variable_count, g_eval.frame_count};
 }
-// Pops the local stack back to the mark and restores every register.
-inline void restore_scope(const ScopeMark& mark) {
-    pop_slots_to(mark.top);
+// The registers that say which slots a lookup sees, from a mark (the local
+// stack and the frame count stay as they are).
+inline void set_scope_registers(const ScopeMark& mark) {
     g_eval.frame_base = mark.frame_base;
     g_eval.block_base = mark.block_base;
     g_eval.block_depth = mark.block_depth;
     g_eval.call_depth = mark.call_depth;
     g_eval.parameter_count = mark.parameter_count;
     g_eval.variable_count = mark.variable_count;
+}
+// Pops the local stack back to the mark and restores every register.
+inline void restore_scope(const ScopeMark& mark) {
+    pop_slots_to(mark.top);
+    set_scope_registers(mark);
     g_eval.frame_count = mark.frame_count;
 }
 

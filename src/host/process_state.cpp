@@ -20,6 +20,10 @@
 #include "parser/parser.h"
 #include "regex/regex.h"
 
+#if KOVA_DEBUGGER
+#include "debugger/debugger.h"
+#endif
+
 namespace kova {
 
 void reset_process_state() {
@@ -41,6 +45,9 @@ void reset_process_state() {
     eval_reset();
     library_reset();
     regex_reset();
+#if KOVA_DEBUGGER
+    debugger_reset();
+#endif
 }
 
 }  // namespace kova

@@ -22,6 +22,10 @@
 #include "parser/top_call.h"
 #include "platform/platform.h"
 
+#if KOVA_DEBUGGER
+#include "debugger/debugger.h"
+#endif
+
 namespace kova {
 
 RunState g_run;
@@ -87,6 +91,9 @@ void run_loaded_modules() {
     g_errors.column = 0;
     g_parser.module = main_script;
     g_parser.line = 0;
+#if KOVA_DEBUGGER
+    debugger_top_call(main_script);
+#endif
     char text[TOP_CALL_LIMIT + 1];
     std::memcpy(text, g_host.top_call, sizeof text);
     strip_comments(text);

@@ -118,11 +118,13 @@ void finish_cgi() {
     // The journal goes first: when it cannot be written the response must
     // still carry the 9999 record that says so.
     journal_write();
-    platform::close_stdout();
-    db_end_of_run();
 #if KOVA_DEBUGGER
+    // Before the response is closed: a web server may end the program as
+    // soon as it has the whole response, and the goodbye would be lost.
     debugger_finish();
 #endif
+    platform::close_stdout();
+    db_end_of_run();
 }
 
 }  // namespace
@@ -162,11 +164,13 @@ int host_main(int argc, char** argv) {
     const std::string config_path = find_config_file(directory);
     read_config(config_path.c_str());
 #if KOVA_DEBUGGER
-    debugger_reset();
     debugger_connect();
 #endif
     add_client_variable();
     stop_table_init();
+#if KOVA_DEBUGGER
+    if (debugger_connected()) debugger_clear_lists();
+#endif
 
     // Frame 0: from here on the host takes every error a script does not catch.
     if (g_host.console_mode) {

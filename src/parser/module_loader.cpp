@@ -14,6 +14,10 @@
 #include "parser/statements.h"
 #include "platform/platform.h"
 
+#if KOVA_DEBUGGER
+#include "debugger/debugger.h"
+#endif
+
 namespace kova {
 
 ModuleLoaderState g_module_loader;
@@ -54,6 +58,17 @@ char* text_buffer(size_t length) {
     }
     return g_module_loader.buffer;
 }
+
+#if KOVA_DEBUGGER
+// A text the debugger supplied, into the buffer as a file is read.
+size_t take_fetched_text(const std::string& fetched) {
+    char* buffer = text_buffer(fetched.size());
+    buffer[0] = '\n';
+    std::memcpy(buffer + 1, fetched.data(), fetched.size());
+    buffer[fetched.size() + 1] = '\0';
+    return fetched.size();
+}
+#endif
 
 // Reads the whole file into the buffer after its leading line feed and
 // adds the NUL; returns the bytes read.
@@ -105,13 +120,12 @@ bool module_path(const char* name, char (&out)[MODULE_PATH_LIMIT]) {
 
 namespace {
 
-// Reads the module's file into the text buffer; returns its length.
-size_t read_module(uint32_t module_number, char (&path)[MODULE_PATH_LIMIT]) {
+// Sets the parser at the module's first line and finds its file.
+void begin_module(uint32_t module_number, char (&path)[MODULE_PATH_LIMIT]) {
     g_parser.module = module_number;
     g_parser.line = 1;
     g_parser.run_time = false;
     if (!module_path(module_name(module_number), path)) cannot_open(path);
-    return read_module_file(path);
 }
 
 void parse_module_text(StatementList* list) {
@@ -121,21 +135,38 @@ void parse_module_text(StatementList* list) {
     parse_statement_list(text, list, true, false);
 }
 
-}  // namespace
-
-void load_module(uint32_t module_number, StatementList* list) {
-    char path[MODULE_PATH_LIMIT];
-    const size_t length = read_module(module_number, path);
-    if (is_compiled_name(path)) {
+// The module's text of `length` bytes is in the buffer after its leading
+// line feed: a compiled image, or source text to parse.
+void load_module_text(size_t length, bool compiled, StatementList* list, const char* path) {
+    if (compiled) {
         load_compiled_module(reinterpret_cast<const uint8_t*>(g_module_loader.buffer + 1), length, list, path);
         return;
     }
     parse_module_text(list);
 }
 
+}  // namespace
+
+void load_module(uint32_t module_number, StatementList* list) {
+    char path[MODULE_PATH_LIMIT];
+    begin_module(module_number, path);
+#if KOVA_DEBUGGER
+    // The debugger's front end may supply the text (source or a compiled
+    // image) in place of the file, with the module's breakpoints.
+    FetchedModule fetched;
+    if (debugger_fetch_module(module_number, fetched)) {
+        load_module_text(take_fetched_text(fetched.text), fetched.compiled, list, path);
+        if (fetched.has_lists) debugger_apply_lists(module_number, fetched.lists);
+        return;
+    }
+#endif
+    load_module_text(read_module_file(path), is_compiled_name(path), list, path);
+}
+
 void load_source_module(uint32_t module_number, StatementList* list) {
     char path[MODULE_PATH_LIMIT];
-    read_module(module_number, path);
+    begin_module(module_number, path);
+    read_module_file(path);
     parse_module_text(list);
 }
 

@@ -73,6 +73,8 @@ int32_t utc_offset_seconds(const std::tm& local);
 int64_t make_local_time(std::tm* fields);
 int64_t make_utc_time(std::tm* fields);
 void sleep_ms(unsigned milliseconds);
+// Milliseconds of a clock that never jumps (for time-outs).
+int64_t monotonic_ms();
 
 // ---- random generator (the same sequence on every build) -------------------
 void random_seed(uint32_t seed);
@@ -83,11 +85,19 @@ void* library_open(const char* path);  // null on failure
 void* library_symbol(void* library, const char* name);
 const char* library_error();  // the loader's last message, or ""
 
-// ---- sockets (debugger connection) ------------------------------------------
-// Connects with a time-out; returns a descriptor or -1.
+// ---- sockets (debugger connection; compiled into kova-dbg only) -------------
+// Connects to host:port over TCP, waiting at most timeout_ms for the
+// connection to complete without an error; returns a descriptor or -1.
 int socket_connect(const char* host, const char* port, int timeout_ms);
-// Waits for readable data; 1 readable, 0 time-out, -1 error.
+// Wait for the socket to become readable / writable: 1 ready, 0 time-out,
+// -1 error (also a hang-up or an error condition on the socket while
+// waiting to write).
 int socket_wait_readable(int fd, int timeout_ms);
+int socket_wait_writable(int fd, int timeout_ms);
+// Neither call blocks and neither raises a signal. Returns the bytes
+// moved, SOCKET_WOULD_BLOCK when nothing could be moved now, -1 on an
+// error; socket_receive returns 0 when the peer closed the connection.
+inline constexpr long SOCKET_WOULD_BLOCK = -2;
 long socket_send(int fd, const void* data, size_t size);
 long socket_receive(int fd, void* data, size_t size);
 void socket_close(int fd);

@@ -34,4 +34,10 @@ int64_t make_utc_time(std::tm* fields) { return static_cast<int64_t>(::timegm(fi
 
 void sleep_ms(unsigned milliseconds) { ::usleep(milliseconds * 1000u); }
 
+int64_t monotonic_ms() {
+    struct timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 }  // namespace kova::platform

@@ -236,6 +236,39 @@ TEST_F(ValueTextTest, ContainerHoldingItselfEndsInAnError) {
     EXPECT_EQ(raised_code(whole, array), 1400);
 }
 
+// value_has_text tells beforehand whether a conversion would raise (a
+// trace of the debugger must not make the traced call fail).
+TEST_F(ValueTextTest, HasTextTellsWhetherTheConversionRaises) {
+    Cell* cell = nullptr;
+    const Value function = new_cell(TAG_FUNCTION, 0, &cell);
+    const Value self = array_of({new_integer(1)});
+    retain(self);
+    uint8_t* elements = area_pointer(cell_as<ArrayCell>(self)->elements);
+    release(load_u32(elements));
+    store_u32(elements, self);
+    const std::vector<std::pair<Value, bool>> cases = {
+        {new_integer(1), true},
+        {str("s"), true},
+        {constant(NAME_NULL), true},
+        {function, false},
+        {make_value(TAG_IMMEDIATE, 7), false},
+        {array_of({new_integer(1), array_of({str("x"), object_of({{"k", str("v")}})})}), true},
+        {array_of({new_integer(1), array_of({function})}), false},
+        {object_of({{"a", str("x")}, {"b", function}}), false},
+        {keyed_of({{make_integer_key(5), function}}), false},
+        {keyed_of({{make_integer_key(5), str("x")}}), true},
+        {self, false},
+    };
+    auto whole = [](Value v) {
+        LocalText<64> buffer;
+        value_to_text(v, buffer);
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(value_has_text(cases[i].first), cases[i].second) << "case " << i;
+        EXPECT_EQ(raised_code(whole, cases[i].first) == 0, cases[i].second) << "case " << i;
+    }
+}
+
 // Bits beside the fields (the day of the week above the day, spare bits
 // above the month and the milliseconds) never reach the text.
 TEST_F(ValueTextTest, DateTextHasMillisecondsOnlyWhenThereAreSome) {

@@ -20,7 +20,6 @@ import json
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -29,6 +28,7 @@ import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+from lighttpd import Lighttpd  # noqa: E402
 from kova_request import (HEADER, body, encoded_item, modules, parse_frames, record, signed_identifier,  # noqa: E402
                           signed_token, strings, text_item, token, token_identifier, token_text, top_call)
 
@@ -81,12 +81,6 @@ function twice(x) { return x * 2; }
 """
 
 
-def free_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
-
-
 class Site:
     """The temporary folder: document root, applications, lighttpd's
     configuration and its log."""
@@ -118,49 +112,14 @@ class Site:
             with open(os.path.join(folder, "KOVA.config"), "w") as handle:
                 handle.write("MODULE_DIR=%s\nLOGFILE=%s\nDEBUG_PORT=\nVAR='who':'web'\n%s" % (self.modules, journal, extra))
             self.apps[name] = journal
-        self.port = free_port()
-        self.config = os.path.join(root, "lighttpd.conf")
-        self.error_log = os.path.join(root, "lighttpd-error.log")
-        environment = ""
-        passed = [k for k in ("ASAN_OPTIONS", "UBSAN_OPTIONS") if k in os.environ]
-        if passed:
-            environment = "setenv.add-environment = (%s)\n" % ", ".join(
-                '"%s" => "%s"' % (k, os.environ[k]) for k in passed)
-        with open(self.config, "w") as handle:
-            handle.write(
-                'server.document-root = "%s"\n' % self.www
-                + 'server.bind = "127.0.0.1"\n'
-                + "server.port = %d\n" % self.port
-                + 'server.modules = ("mod_access", "mod_setenv", "mod_cgi")\n'
-                + 'server.errorlog = "%s"\n' % self.error_log
-                + 'url.access-deny = (".config", "kova-token")\n'
-                + 'cgi.assign = (".cgi" => "")\n'
-                + environment)
-        self.process = None
+        self.server = Lighttpd(root, self.www, denied=(".config", "kova-token"))
+        self.port = self.server.port
 
     def start(self):
-        self.process = subprocess.Popen(["lighttpd", "-D", "-f", self.config],
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        deadline = time.time() + 10
-        while time.time() < deadline:
-            if self.process.poll() is not None:
-                raise RuntimeError("lighttpd ended at start: %s" % self.process.stdout.read().decode())
-            try:
-                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
-                return
-            except OSError:
-                time.sleep(0.05)
-        raise RuntimeError("lighttpd did not listen on port %d" % self.port)
+        self.server.start()
 
     def stop(self):
-        if self.process is None or self.process.poll() is not None:
-            return
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        self.server.stop()
 
     def post(self, app, data, timeout=30):
         """POSTs the body with curl; returns (status, headers, body)."""
@@ -384,8 +343,8 @@ def main():
                     print(traceback.format_exc())
         finally:
             site.stop()
-        if failed and os.path.exists(site.error_log):
-            with open(site.error_log) as handle:
+        if failed and os.path.exists(site.server.error_log):
+            with open(site.server.error_log) as handle:
                 print("lighttpd error log:\n" + handle.read()[-4000:])
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed or not passed else 0

@@ -1,0 +1,1 @@
+"""kova-debug: the debugging front end of kova-dbg."""
