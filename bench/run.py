@@ -24,10 +24,23 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 OBJECT_METHODS = ("Object.prototype.set = function (k, v) { this[k] = v; return v; };\n"
                   "Object.prototype.get = function (k) { return this[k]; };\n")
 
+# String methods that mujs or duk lack (includes, padStart, replaceAll),
+# defined only where missing, in the plain way a script for that engine
+# would write them; kova and node run their own.
+STRING_POLYFILLS = (
+    "if (!String.prototype.includes) String.prototype.includes = function (s, p) {"
+    " return this.indexOf(s, p) !== -1; };\n"
+    "if (!String.prototype.padStart) String.prototype.padStart = function (n, pad) {"
+    " var s = String(this); if (pad === undefined || pad === '') pad = ' ';"
+    " if (s.length >= n) return s; var fill = '';"
+    " while (fill.length < n - s.length) fill += pad; return fill.slice(0, n - s.length) + s; };\n"
+    "if (!String.prototype.replaceAll) String.prototype.replaceAll = function (a, b) {"
+    " return this.split(a).join(b); };\n")
+
 ENGINES = {
     # name: (command prefix, print definition, call appended)
-    "mujs": (["mujs"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS, "\nmain();\n"),
-    "duk": (["duk"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS, "\nmain();\n"),
+    "mujs": (["mujs"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS + STRING_POLYFILLS, "\nmain();\n"),
+    "duk": (["duk"], "function print_result(x) { print(x); }\n" + OBJECT_METHODS + STRING_POLYFILLS, "\nmain();\n"),
     "node --jitless": (["node", "--jitless"], "function print_result(x) { console.log(x); }\n" + OBJECT_METHODS,
                        "\nmain();\n"),
 }

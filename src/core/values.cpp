@@ -10,7 +10,7 @@
 
 namespace kova {
 
-ValueState g_values = {g_values.initial_pending, 0, RELEASE_QUEUE_INITIAL, false, {}};
+ValueState g_values = {g_values.initial_pending, 0, RELEASE_QUEUE_INITIAL, false, {}, {}};
 
 void values_reset() {
     if (g_values.pending != g_values.initial_pending) std::free(g_values.pending);
@@ -18,14 +18,21 @@ void values_reset() {
     g_values.pending_count = 0;
     g_values.pending_capacity = RELEASE_QUEUE_INITIAL;
     g_values.freeing = false;
+    g_values.characters = CharacterMemo{};
 }
 
 // ---- constructors ---------------------------------------------------------
 
 Value new_string(const char* text, size_t length) {
+    char* item = nullptr;
+    const Value v = new_string_to_fill(length, &item);
+    if (length != 0) std::memcpy(item, text, length);
+    return v;
+}
+
+Value new_string_to_fill(size_t length, char** text_out) {
     uint8_t* item = nullptr;
     const uint32_t reference = area_alloc(length + 12, &item);
-    if (length != 0) std::memcpy(item, text, length);
     item[length] = '\0';
     Cell* cell = nullptr;
     const Value v = new_cell(TAG_STRING, 0, &cell);
@@ -33,6 +40,7 @@ Value new_string(const char* text, size_t length) {
     string->text = reference;
     string->capacity = static_cast<uint32_t>(length + 8);
     string->length = static_cast<uint32_t>(length);
+    *text_out = reinterpret_cast<char*>(item);
     return v;
 }
 
@@ -212,6 +220,7 @@ void free_by_tag(Value v) {
             free_cell(v);
             return;
         case TAG_STRING:
+            forget_character_memo(v);
             area_free(cell_as<StringCell>(v)->text);
             free_cell(v);
             return;

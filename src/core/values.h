@@ -14,6 +14,9 @@ inline Value new_float(double x);
 // A string of `length` bytes: text item of length + 12 bytes, capacity
 // length + 8, NUL-terminated.
 Value new_string(const char* text, size_t length);
+// The same string with its text left for the caller to write: *text_out
+// receives the `length` bytes to fill (the NUL after them is written).
+Value new_string_to_fill(size_t length, char** text_out);
 // Each element retained; capacity n + 10, element item 4n + 40 bytes.
 Value new_array(const Value* elements, uint32_t n);
 // Pairs as (key word, value) words; each value retained; class 0; capacity
@@ -36,6 +39,21 @@ inline constexpr uint32_t OBJECT_CAPACITY_LIMIT = 0xFFFF;
 // structure never recurses deeply.
 void free_by_tag(Value v);
 
+// The last long string whose character positions the String methods
+// counted (builtins/string_text.cpp), so that indexing along one string
+// does not step from its start each time. It is not held: it is forgotten
+// when that string is freed or changed in place, and checked against the
+// string's text reference and length before use.
+struct CharacterMemo {
+    Value string;       // 0 when none
+    uint32_t text;      // the string's text reference and byte length
+    uint32_t length;    //   when it was memorised
+    uint32_t ascii;     // bytes [0, ascii) are ASCII and not NUL
+    bool ascii_ended;   // the byte at `ascii` is not (or the text ends)
+    uint32_t byte;      // a character start past `ascii` reached last,
+    uint32_t chars;     //   and the characters before it
+};
+
 // Queue of containers waiting to be freed (see free_by_tag).
 inline constexpr uint32_t RELEASE_QUEUE_INITIAL = 256;
 struct ValueState {
@@ -44,9 +62,15 @@ struct ValueState {
     uint32_t pending_capacity;
     bool freeing;    // an outermost free_by_tag is draining the queue
     Value initial_pending[RELEASE_QUEUE_INITIAL];
+    CharacterMemo characters;
 };
 extern ValueState g_values;
 void values_reset();
+
+// Called before a string's text is freed or changed in place.
+inline void forget_character_memo(Value string) {
+    if (g_values.characters.string == string) g_values.characters.string = 0;
+}
 
 // Accessors that every later subsystem uses.
 inline const char* string_text(Value v);

@@ -7,6 +7,7 @@
 #include "core/areas.h"
 #include "core/errors.h"
 #include "core/names.h"
+#include "core/utf8.h"
 #include "core/values.h"
 #include "eval/handlers.h"
 #include "eval/scopes.h"
@@ -174,18 +175,6 @@ bool lives_at(Value container, const SavedLocation& location) {
     if (location.kind() == LOCATION_NONE) return false;
     location.restore();
     return located_value() == container;
-}
-
-// Bytes of the UTF-8 character announced by a lead byte (1 to 6; a stray
-// continuation byte or 0xFE/0xFF counts as one).
-inline uint32_t utf8_sequence_length(uint8_t lead) {
-    if (lead < 0xC0) return 1;
-    if (lead < 0xE0) return 2;
-    if (lead < 0xF0) return 3;
-    if (lead < 0xF8) return 4;
-    if (lead < 0xFC) return 5;
-    if (lead < 0xFE) return 6;
-    return 1;
 }
 
 // The n-th character of a string as a new string, or `undefined` when the

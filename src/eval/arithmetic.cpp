@@ -150,6 +150,7 @@ bool append_in_place(Value string, const char* piece, size_t piece_length) {
     if (cell->zero[2] != 0 || cell->zero[1] != 0) return false;  // template literal
     const size_t length = size_t(cell->length) + piece_length;
     if (length > cell->capacity) return false;
+    forget_character_memo(string);
     uint8_t* text = area_pointer(cell->text);
     std::memmove(text + cell->length, piece, piece_length);
     text[length] = '\0';

@@ -5,6 +5,7 @@
 #include "core/areas.h"
 #include "core/errors.h"
 #include "core/names.h"
+#include "core/values.h"
 #include "eval/eval.h"
 #include "front/frames.h"
 #include "front/front.h"
@@ -36,6 +37,7 @@ void reset_process_state() {
     front_reset();
     frames_reset();
     areas_reset();
+    values_reset();
     names_reset();
     parser_reset();
     declarations_reset();

@@ -34,6 +34,11 @@ inline bool is_identifier_char(char c) { return is_identifier_start(c) || (c >= 
 // alternating buffers, so that a message may quote two excerpts.
 const char* excerpt(const char* text, size_t n);
 
+// The bytes that utf8_to_utf16 decodes into one unit at p (p before end,
+// *p not NUL): 1, 2 or 3 (a continuation byte is checked only for a NUL and
+// the end); 4 for a lead byte 0xF0-0xF7, which it refuses with 1595. So a
+// caller can map the units' positions back to the bytes they came from.
+size_t utf8_unit_length(const char* p, const char* end);
 // Decodes at most len bytes into at most max - 1 units plus a 0 unit;
 // returns the unit count. Runtime error 1595 for a code point above U+FFFF.
 size_t utf8_to_utf16(const char* src, size_t len, uint16_t* dst, size_t max);

@@ -19,29 +19,35 @@ bool sequence_available(const unsigned char* p, const unsigned char* end, size_t
 
 }  // namespace
 
+size_t utf8_unit_length(const char* p, const char* end) {
+    const auto* at = reinterpret_cast<const unsigned char*>(p);
+    const auto* stop = reinterpret_cast<const unsigned char*>(end);
+    const unsigned char lead = *at;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC0 && lead <= 0xDF && sequence_available(at, stop, 2)) return 2;
+    if (lead >= 0xE0 && lead <= 0xEF && sequence_available(at, stop, 3)) return 3;
+    if (lead >= 0xF0 && lead <= 0xF7) return 4;
+    // Below 0x80, 0xF8-0xFF, a stray continuation byte, or a sequence cut
+    // short by the end of the input: the byte stands for itself.
+    return 1;
+}
+
 size_t utf8_to_utf16(const char* src, size_t len, uint16_t* dst, size_t max) {
     if (max == 0) return 0;
     const auto* p = reinterpret_cast<const unsigned char*>(src);
     const unsigned char* end = p + len;
     size_t count = 0;
     while (p < end && *p != 0 && count < max - 1) {
-        const unsigned char lead = *p;
+        const size_t length = utf8_unit_length(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end));
         uint16_t unit;
-        size_t length = 1;
-        if (lead < 0x80) {
-            unit = lead;
-        } else if (lead >= 0xC0 && lead <= 0xDF && sequence_available(p, end, 2)) {
-            unit = uint16_t((lead & 0x1F) << 6 | (p[1] & 0x3F));
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF && sequence_available(p, end, 3)) {
-            unit = uint16_t((lead & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
-            length = 3;
-        } else if (lead >= 0xF0 && lead <= 0xF7) {
-            raise_runtime_error(1595, "MultiToWide 文字の変換エラー(サロゲート文字)");
+        if (length == 1) {
+            unit = *p;
+        } else if (length == 2) {
+            unit = uint16_t((p[0] & 0x1F) << 6 | (p[1] & 0x3F));
+        } else if (length == 3) {
+            unit = uint16_t((p[0] & 0x0F) << 12 | (p[1] & 0x3F) << 6 | (p[2] & 0x3F));
         } else {
-            // 0xF8-0xFF, a stray continuation byte, or a sequence cut short
-            // by the end of the input: the byte stands for itself.
-            unit = lead;
+            raise_runtime_error(1595, "MultiToWide 文字の変換エラー(サロゲート文字)");
         }
         dst[count++] = unit;
         p += length;

@@ -48,6 +48,9 @@ Value compile_regex(const uint16_t* pattern, uint32_t count, uint8_t flags);
 // converted first; a conversion giving nothing raises 4800, a character
 // above U+FFFF runtime error 1595.
 Value compile_regex_text(const char* pattern, size_t length, uint8_t flags);
+// The same while a script runs (RegExp(...), a String method given a
+// pattern text): the errors name the running script's module and line.
+Value compile_regex_at_run_time(const char* pattern, size_t length, uint8_t flags);
 // Flag letters to the flags byte: g i m s u y; any other letter raises 4795
 // naming the whole text.
 uint8_t parse_flags(const char* text, size_t length);
@@ -83,6 +86,10 @@ struct RegexSubject {
     uint32_t length;
 };
 RegexSubject regex_subject(Value string, bool fold);
+// The subject of a String method: as regex_subject, but a non-empty string
+// that gives no units (it begins with a NUL byte) raises parse error 4800
+// at the running script's place.
+RegexSubject regex_string_subject(Value string, bool fold);
 
 // ---- searching ------------------------------------------------------------------------
 

@@ -77,6 +77,20 @@ int32_t run_search(Value compiled, Value string, RegexSubject* subject, int32_t*
 
 }  // namespace
 
+Value compile_regex_at_run_time(const char* pattern, size_t length, uint8_t flags) {
+    RunTimePlace place;
+    return compile_regex_text(pattern, length, flags);
+}
+
+RegexSubject regex_string_subject(Value string, bool fold) {
+    const RegexSubject subject = regex_subject(string, fold);
+    if (subject.length == 0 && string_length(string) != 0) {
+        RunTimePlace place;
+        raise_parse_error(4800, "文字のEncode変換不正");
+    }
+    return subject;
+}
+
 Value regex_match_result(Value compiled, Value string, const RegexSubject& subject) {
     int32_t start = 0;
     int32_t end = 0;
@@ -156,8 +170,7 @@ Value eval_regexp(Value node) {
         RunTimePlace place;
         flags = parse_flags(string_text(letters.get()), string_length(letters.get()));
     }
-    RunTimePlace place;
-    return compile_regex_text(string_text(pattern.get()), string_length(pattern.get()), flags);
+    return compile_regex_at_run_time(string_text(pattern.get()), string_length(pattern.get()), flags);
 }
 
 }  // namespace kova
