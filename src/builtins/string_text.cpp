@@ -125,6 +125,12 @@ uint32_t string_characters_before(Value string, uint32_t byte) {
     return from.chars + characters_between(text, from.byte, byte);
 }
 
+uint32_t string_ascii_start(Value string, uint32_t upto) {
+    const Text text = text_of(string);
+    if (text.length < MEMO_MIN_BYTES) return 0;
+    return memo_for(string, text, upto).ascii;
+}
+
 int64_t find_bytes(Text text, uint32_t from, Text needle) {
     if (from > text.length || needle.length > text.length - from) return -1;
     const void* found = memmem(text.bytes + from, text.length - from, needle.bytes, needle.length);

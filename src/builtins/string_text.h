@@ -65,6 +65,11 @@ Stepped string_position(Value string, uint32_t chars);
 // The characters before byte `byte` of a string (a character start within
 // its characters).
 uint32_t string_characters_before(Value string, uint32_t byte);
+// How many of a long string's first bytes are known to be plain ASCII (not
+// NUL), looked at up to byte `upto` at least; 0 for a short string. Each of
+// those bytes is a character of its own, whichever way characters are
+// counted after them.
+uint32_t string_ascii_start(Value string, uint32_t upto);
 inline uint32_t string_character_count(Value string) { return string_position(string, ALL_CHARACTERS).chars; }
 // The byte after the character that begins at `at` (at < length, not NUL).
 uint32_t character_end(Text text, uint32_t at);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "builtins/string_text.h"
 #include "core/areas.h"
 #include "core/errors.h"
 #include "core/names.h"
@@ -183,6 +184,10 @@ bool lives_at(Value container, const SavedLocation& location) {
 Value string_character(Value string, int32_t n) {
     const char* text = string_text(string);
     const uint32_t length = string_length(string);
+    // Within a long string's ASCII start the character is its byte, so a
+    // loop reading s[i] along such a string does not step from the start
+    // for every i.
+    if (n >= 0 && uint32_t(n) < string_ascii_start(string, uint32_t(n) + 1)) return new_string(text + n, 1);
     uint32_t position = 0;
     for (int32_t i = 0; position < length; ++i) {
         uint32_t size = utf8_sequence_length(static_cast<uint8_t>(text[position]));
