@@ -174,12 +174,7 @@ uint32_t intern(const char* text, size_t length) {
     g_names.pool_used += static_cast<uint32_t>(needed);
 
     g_names.count = index + 1;
-    if (uint64_t(g_names.count) * 2 > uint64_t(g_names.slot_mask) + 1) {
-        hash_new_entries();
-    } else {
-        place_in_slots(index);
-        g_names.hashed_count = g_names.count;
-    }
+    hash_new_entries();
     return index;
 }
 

@@ -25,8 +25,7 @@ namespace kova {
 
 namespace {
 
-constexpr uint32_t CELL_WORDS = CELL_PAGE_SIZE / 4;  // words of a cell page
-constexpr uint32_t COUNT_IN_POSITION = 255;          // a node's count byte when its count is in word 3
+constexpr uint32_t COUNT_IN_POSITION = 255;  // a node's count byte when its count is in word 3
 
 struct ImageError {
     std::string message;

@@ -21,23 +21,15 @@ sys.path.insert(0, os.path.join(ROOT, "debug"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "web"))
 
 from kovadebug import protocol  # noqa: E402
+from checks import Failure, expect, expect_equal  # noqa: E402,F401
 from kova_request import body, modules, parse_frames, top_call, HEADER  # noqa: E402,F401
 
 WAIT = 15.0  # seconds a test waits for any one thing
 
 
-class Failure(AssertionError):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
-
-
-def equal(actual, expected, what):
-    if actual != expected:
-        raise Failure("%s: expected %r, got %r" % (what, expected, actual))
+# The shared checks, under the names the debugger tests use.
+check = expect
+equal = expect_equal
 
 
 class Installation:

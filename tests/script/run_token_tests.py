@@ -22,6 +22,7 @@ import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "web"))
+from checks import expect, expect_equal  # noqa: E402
 from kova_request import (HEADER, body, encoded_item, modules, parse_frames, signed_identifier,  # noqa: E402
                           signed_token, text_item, token, token_identifier, token_text, top_call)
 
@@ -42,20 +43,6 @@ TIMED_OUT = error_frame(1775, "タイムアウト") + b"X12NG12NG"
 
 def dotted(octets):
     return "%d.%d.%d.%d" % tuple(octets)
-
-
-class Failure(Exception):
-    pass
-
-
-def expect(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
-def expect_equal(actual, expected, what):
-    if actual != expected:
-        raise Failure("%s\n  expected: %r\n  actual:   %r" % (what, expected, actual))
 
 
 class Installation:

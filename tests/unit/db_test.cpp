@@ -49,7 +49,6 @@ class DbTest : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_runtime("t.js");
-        values_reset();
         declarations_reset();
         expressions_reset();
         stop_table_init();

@@ -19,11 +19,7 @@ namespace {
 
 class RegexCompiledFormTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_runtime("t.js");
-        values_reset();
-        areas_enter_run_mode();
-    }
+    void SetUp() override { reset_runtime_for_run("t.js"); }
     void TearDown() override { regex_reset(); }
 
     static Value compile(const char* pattern, uint8_t flags = 0) {

@@ -15,6 +15,7 @@
 #include "parser/declarations.h"
 #include "parser/module_table.h"
 #include "parser/nodes.h"
+#include "runtime_fixture.h"
 
 namespace kova {
 namespace {
@@ -22,14 +23,9 @@ namespace {
 class RegexPropertiesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        areas_reset();
-        errors_reset();
-        names_reset();
-        values_reset();
-        modules_reset();
+        reset_runtime_for_run();
         declarations_reset();
         eval_reset();
-        areas_enter_run_mode();
     }
 
     // A regular expression held by one reference, as a variable holds it.

@@ -18,11 +18,7 @@ namespace {
 
 class RegexReplacementTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_runtime("t.js");
-        values_reset();
-        areas_enter_run_mode();
-    }
+    void SetUp() override { reset_runtime_for_run("t.js"); }
     void TearDown() override { regex_reset(); }
 
     // The expansion of `replacement` for the first match of `pattern` in

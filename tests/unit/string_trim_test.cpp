@@ -33,10 +33,7 @@ constexpr TrimCase CASES[] = {
 
 class StringTrimTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_runtime("t.js");
-        areas_enter_run_mode();
-    }
+    void SetUp() override { reset_runtime_for_run("t.js"); }
 
     static Value call(const char* method, Value receiver) {
         return call_method(STRING_METHODS, intern(method, std::strlen(method)), receiver, nullptr, 0);

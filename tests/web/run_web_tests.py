@@ -28,6 +28,7 @@ import traceback
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+from checks import expect, expect_equal  # noqa: E402
 from lighttpd import Lighttpd  # noqa: E402
 from kova_request import (HEADER, body, encoded_item, modules, parse_frames, record, signed_identifier,  # noqa: E402
                           signed_token, strings, text_item, token, token_identifier, token_text, top_call)
@@ -143,16 +144,6 @@ class Site:
             key, _, value = line.partition(":")
             headers[key.strip().lower()] = value.strip()
         return status, headers, rest
-
-
-def expect(condition, message):
-    if not condition:
-        raise AssertionError(message)
-
-
-def expect_equal(actual, expected, what):
-    if actual != expected:
-        raise AssertionError("%s\n  expected: %r\n  actual:   %r" % (what, expected, actual))
 
 
 def call_body(call, *extra):
