@@ -53,15 +53,8 @@ for fuzzer in build/fuzz/tests/fuzz/*_fuzzer; do
     find tests/fuzz/seeds -maxdepth 1 -type f -exec cp {} "$corpus"/ \;
   fi
   [ -d "tests/fuzz/seeds/$name" ] && cp -r "tests/fuzz/seeds/$name"/. "$corpus"/
-  # The debugger target now and then loses the 8 KB statement list of a
-  # breakpoint condition parsed while a module loads (found by its leak
-  # check, not yet traced to its cause): until it is, that target runs
-  # without the leak check, so a crash or any other sanitizer report still
-  # fails the run but that leak does not.
-  leaks=1
-  [ "$name" = debugger_fuzzer ] && leaks=0
   echo "fuzzing with $name for ${KOVA_FUZZ_SECONDS:-60} s"
   "$fuzzer" -max_total_time="${KOVA_FUZZ_SECONDS:-60}" -timeout=30 -rss_limit_mb=4096 -print_final_stats=1 \
-    -detect_leaks="$leaks" "$corpus" 2>&1 | tail -n 12
+    "$corpus" 2>&1 | tail -n 12
   [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzzer $name found a fault"; exit 1; }
 done
