@@ -86,6 +86,15 @@ bool after_operand(const TokenList& list) {
     return list.count != 0 && list.codes[list.count - 1] == TOKEN_OPERAND;
 }
 
+// A value ends before the next token: an operand, or a postfix ++ or --
+// after one (so "i++ / 2" divides and "i++ -1" subtracts).
+bool after_value(const TokenList& list) {
+    if (after_operand(list)) return true;
+    if (list.count == 0) return false;
+    const uint8_t last = list.codes[list.count - 1];
+    return last == NODE_POSTFIX_INCREMENT || last == NODE_POSTFIX_DECREMENT;
+}
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // The first byte after blanks, without counting lines (a look-ahead only).
@@ -407,6 +416,7 @@ char* next_token(char* text, TokenList* list) {
         return p;
     }
     const bool operand_before = after_operand(*list);
+    const bool value_before = after_value(*list);
 
     if (is_quote(c)) {
         Value string = 0;
@@ -414,18 +424,18 @@ char* next_token(char* text, TokenList* list) {
         push_operand(list, string, position);
         return after;
     }
-    if (is_digit(c) || (c == '.' && !operand_before)) {
+    if (is_digit(c) || (c == '.' && !value_before)) {
         const Value number = read_number_literal(&p, 1);
         push_operand(list, number, position);
         return p;
     }
-    if ((c == '+' || c == '-') && is_digit(p[1]) && !operand_before) {
+    if ((c == '+' || c == '-') && is_digit(p[1]) && !value_before) {
         ++p;
         const Value number = read_number_literal(&p, c == '-' ? -1 : 1);
         push_operand(list, number, position);
         return p;
     }
-    if (c == '/' && !operand_before) {
+    if (c == '/' && !value_before) {
         Value regex = 0;
         char* after = parse_regex_literal(p, &regex);
         push_operand(list, regex, position);
