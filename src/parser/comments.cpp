@@ -26,7 +26,8 @@ char* block_comment_end(char* body) {
     for (;;) {
         char* closer = std::strstr(from, "*/");
         if (closer == nullptr) bad_comment();
-        const char* opening = literal_opening(from, closer);
+        // A comment's body holds text, not code: only quotes count there.
+        const char* opening = literal_opening(from, closer, false);
         if (opening == nullptr) return closer;
         const char* partner = find_partner(opening + 1, *opening, nullptr);
         if (partner == nullptr) bad_comment();
@@ -39,10 +40,10 @@ void strip_block_comments(char* text) {
     for (;;) {
         char* opener = std::strstr(search, "/*");
         if (opener == nullptr) return;
-        const char* opening = literal_opening(search, opener);
+        const char* opening = literal_opening(search, opener, true);
         if (opening != nullptr) {
-            // The opener is quoted text: go on after the literal.
-            const char* partner = find_partner(opening + 1, *opening, nullptr);
+            // The opener is inside a literal: go on after the literal.
+            const char* partner = literal_end(search, opening);
             if (partner == nullptr) return;
             search = const_cast<char*>(partner) + 1;
             continue;
@@ -58,9 +59,9 @@ void strip_line_comments(char* text) {
     for (;;) {
         char* opener = std::strstr(search, "//");
         if (opener == nullptr) return;
-        const char* opening = literal_opening(search, opener);
+        const char* opening = literal_opening(search, opener, true);
         if (opening != nullptr) {
-            const char* partner = find_partner(opening + 1, *opening, nullptr);
+            const char* partner = literal_end(search, opening);
             if (partner == nullptr) return;
             search = const_cast<char*>(partner) + 1;
             continue;

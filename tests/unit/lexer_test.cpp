@@ -75,6 +75,19 @@ TEST_F(LexerTest, CommentsAreBlankedKeepingLineFeedsAndQuotedOpeners) {
         // An unclosed literal stops the pass: what follows is left alone.
         {"a = 'open /* x */", "a = 'open /* x */"},
         {"a = \"open // x", "a = \"open // x"},
+        // Regular-expression literals hide openers and quotes like a quoted
+        // literal; a "/" after a value divides.
+        {"r = /https?:\\/\\//; // c", "r = /https?:\\/\\//; "},
+        {"r = /[/*]+/g; s = '*/'", "r = /[/*]+/g; s = '*/'"},
+        {"r = /['\"]/g; /* c */ x", "r = /['\"]/g;         x"},
+        {"return /a\\/b/ // c", "return /a\\/b/ "},
+        {"h = a / 2; // x / y", "h = a / 2; "},
+        {"h = (a) / 2 /* 'q' */", "h = (a) / 2          "},
+        {"i++ / 2 // x", "i++ / 2 "},
+        // A "/" without a partner on its line is an operator.
+        {"a = /x\n// c", "a = /x\n"},
+        // In a comment's body, text is not code.
+        {"/* url: http://x/ y */ z", "                       z"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -113,6 +126,9 @@ TEST_F(LexerTest, InsideLiteralTellsTheOpeningQuote) {
         {"'a\\'b' c", 4, true, '\''},     // escaped quote does not close
         {"'a\\\\' c", 6, false, 0},       // an even run of backslashes does
         {"\"it's\" x", 7, false, 0},      // other quotes inside a literal are text
+        {"x = /a'b/ c", 6, true, '/'},   // a regular-expression literal holds it
+        {"x = /a'b/ c", 10, false, 0},
+        {"x = a / b'", 9, false, 0},     // a "/" after a value divides
         {"abc", 2, false, 0},
         {"'x", 0, false, 0},              // the quote itself is not inside
     };
@@ -137,6 +153,9 @@ TEST_F(LexerTest, FindUnquotedSkipsLiteralsAndEscapes) {
         {"\\;x;", ';', 3},
         {"`;`\";\"", ';', -1},
         {"'open ;", ';', -1},
+        {"s.split(/;/);", ';', 12},
+        {"a = b / c; d / e;", ';', 9},
+        {"r = /[;/]/;", ';', 10},
         {"", ';', -1},
     };
     for (const auto& c : cases) {
@@ -158,6 +177,9 @@ TEST_F(LexerTest, FindClosingBalancesNestedPairsOutsideLiterals) {
         {"(a)(b)", -1},
         {"a + '(' ", -1},
         {"x, ')", -1},
+        {"/[)]/)", 5},
+        {"/\\)/, b)", 7},
+        {"a / (b) / c)", 11},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
