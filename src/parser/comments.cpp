@@ -27,7 +27,7 @@ char* block_comment_end(char* body) {
         char* closer = std::strstr(from, "*/");
         if (closer == nullptr) bad_comment();
         // A comment's body holds text, not code: only quotes count there.
-        const char* opening = literal_opening(from, closer, false);
+        const char* opening = literal_opening(from, from, closer, false);
         if (opening == nullptr) return closer;
         const char* partner = find_partner(opening + 1, *opening, nullptr);
         if (partner == nullptr) bad_comment();
@@ -40,10 +40,10 @@ void strip_block_comments(char* text) {
     for (;;) {
         char* opener = std::strstr(search, "/*");
         if (opener == nullptr) return;
-        const char* opening = literal_opening(search, opener, true);
+        const char* opening = literal_opening(text, search, opener, true);
         if (opening != nullptr) {
             // The opener is inside a literal: go on after the literal.
-            const char* partner = literal_end(search, opening);
+            const char* partner = literal_end(text, opening);
             if (partner == nullptr) return;
             search = const_cast<char*>(partner) + 1;
             continue;
@@ -59,9 +59,9 @@ void strip_line_comments(char* text) {
     for (;;) {
         char* opener = std::strstr(search, "//");
         if (opener == nullptr) return;
-        const char* opening = literal_opening(search, opener, true);
+        const char* opening = literal_opening(text, search, opener, true);
         if (opening != nullptr) {
-            const char* partner = literal_end(search, opening);
+            const char* partner = literal_end(text, opening);
             if (partner == nullptr) return;
             search = const_cast<char*>(partner) + 1;
             continue;

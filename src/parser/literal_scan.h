@@ -27,7 +27,8 @@ const char* literal_end(const char* start, const char* opening);
 // The opening of the literal that holds `at`, scanning literal by literal
 // from `from` (which must lie outside any literal); null when `at` is
 // outside every literal. Regular-expression literals count only with
-// `regexes` (code, not a comment's body).
-const char* literal_opening(const char* from, const char* at, bool regexes);
+// `regexes` (code, not a comment's body); what comes before a "/" is looked
+// for back to `start`, the beginning of the text.
+const char* literal_opening(const char* start, const char* from, const char* at, bool regexes);
 
 }  // namespace kova

@@ -72,7 +72,7 @@ const char* find_partner(const char* body, char quote, const char* limit) {
     return nullptr;
 }
 
-const char* literal_opening(const char* from, const char* at, bool regexes) {
+const char* literal_opening(const char* start, const char* from, const char* at, bool regexes) {
     const char* p = from;
     while (p < at && *p != '\0') {
         if (is_quote(*p)) {
@@ -84,7 +84,7 @@ const char* literal_opening(const char* from, const char* at, bool regexes) {
                 p += 2;  // a comment opener, not a literal
                 continue;
             }
-            const char* end = regex_literal_end(from, p);
+            const char* end = regex_literal_end(start, p);
             if (end == nullptr) {
                 ++p;
             } else if (end >= at) {
@@ -100,7 +100,7 @@ const char* literal_opening(const char* from, const char* at, bool regexes) {
 }
 
 bool inside_literal(const char* from, const char* at, char* quote) {
-    const char* opening = literal_opening(from, at, true);
+    const char* opening = literal_opening(from, from, at, true);
     if (opening == nullptr) return false;
     if (quote != nullptr) *quote = *opening;
     return true;
