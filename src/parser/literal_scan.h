@@ -17,8 +17,10 @@ const char* find_partner(const char* body, char quote, const char* limit);
 
 // The closing "/" of the regular-expression literal that `slash` would
 // open, looking back no further than `start` for what comes before it;
-// null when that "/" opens no literal.
-const char* regex_literal_end(const char* start, const char* slash);
+// null when that "/" opens no literal. With `searched`, a failed search
+// tells where it stopped: scans skip the "/"s before that point instead
+// of searching the same line again from each of them.
+const char* regex_literal_end(const char* start, const char* slash, const char** searched);
 
 // The closing character of the literal opened at `opening` (a quote, or a
 // "/" that regex_literal_end accepts); null if it never closes.

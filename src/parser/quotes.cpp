@@ -36,12 +36,14 @@ bool value_ends_before(const char* start, const char* slash) {
 
 }  // namespace
 
-const char* regex_literal_end(const char* start, const char* slash) {
+const char* regex_literal_end(const char* start, const char* slash, const char** searched) {
+    if (searched != nullptr) *searched = slash;
     if (slash[1] == '/' || slash[1] == '*' || value_ends_before(start, slash)) return nullptr;
     bool in_class = false;
-    for (const char* p = slash + 1; *p != '\0' && *p != '\n'; ++p) {
+    const char* p = slash + 1;
+    for (; *p != '\0' && *p != '\n'; ++p) {
         if (*p == '\\') {
-            if (p[1] == '\0' || p[1] == '\n') return nullptr;
+            if (p[1] == '\0' || p[1] == '\n') break;
             ++p;
         } else if (*p == '[') {
             in_class = true;
@@ -51,11 +53,12 @@ const char* regex_literal_end(const char* start, const char* slash) {
             return p;
         }
     }
+    if (searched != nullptr) *searched = p;
     return nullptr;
 }
 
 const char* literal_end(const char* start, const char* opening) {
-    if (*opening == '/') return regex_literal_end(start, opening);
+    if (*opening == '/') return regex_literal_end(start, opening, nullptr);
     return find_partner(opening + 1, *opening, nullptr);
 }
 
@@ -74,17 +77,18 @@ const char* find_partner(const char* body, char quote, const char* limit) {
 
 const char* literal_opening(const char* start, const char* from, const char* at, bool regexes) {
     const char* p = from;
+    const char* searched = from;  // where "/" may open a literal again
     while (p < at && *p != '\0') {
         if (is_quote(*p)) {
             const char* partner = find_partner(p + 1, *p, at);
             if (partner == nullptr) return p;
             p = partner + 1;
-        } else if (*p == '/' && regexes) {
+        } else if (*p == '/' && regexes && p >= searched) {
             if (p[1] == '/' || p[1] == '*') {
                 p += 2;  // a comment opener, not a literal
                 continue;
             }
-            const char* end = regex_literal_end(start, p);
+            const char* end = regex_literal_end(start, p, &searched);
             if (end == nullptr) {
                 ++p;
             } else if (end >= at) {
@@ -109,14 +113,15 @@ bool inside_literal(const char* from, const char* at, char* quote) {
 // One pass that steps over whole literals, so every position it stops at is
 // outside them; a literal that never closes hides the rest of the text.
 char* find_unquoted(char* text, char ch) {
+    const char* searched = text;  // where "/" may open a literal again
     for (char* p = text; *p != '\0'; ++p) {
         if (*p == ch && (p == text || p[-1] != '\\')) return p;
         if (is_quote(*p)) {
             const char* partner = find_partner(p + 1, *p, nullptr);
             if (partner == nullptr) return nullptr;
             p = const_cast<char*>(partner);
-        } else if (*p == '/') {
-            const char* end = regex_literal_end(text, p);
+        } else if (*p == '/' && p >= searched) {
+            const char* end = regex_literal_end(text, p, &searched);
             if (end != nullptr) p = const_cast<char*>(end);
         }
     }
@@ -125,6 +130,7 @@ char* find_unquoted(char* text, char ch) {
 
 char* find_closing(char* text, char close, char open) {
     uint32_t depth = 0;
+    const char* searched = text;  // where "/" may open a literal again
     for (char* p = text; *p != '\0'; ++p) {
         const bool escaped = p != text && p[-1] == '\\';
         if (*p == close && !escaped) {
@@ -136,8 +142,8 @@ char* find_closing(char* text, char close, char open) {
             const char* partner = find_partner(p + 1, *p, nullptr);
             if (partner == nullptr) return nullptr;
             p = const_cast<char*>(partner);
-        } else if (*p == '/') {
-            const char* end = regex_literal_end(text, p);
+        } else if (*p == '/' && p >= searched) {
+            const char* end = regex_literal_end(text, p, &searched);
             if (end != nullptr) p = const_cast<char*>(end);
         }
     }
