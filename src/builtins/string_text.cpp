@@ -26,6 +26,15 @@ inline bool plain_ascii_32(const char* p) {
     return (not_plain_bits(p) | not_plain_bits(p + 8) | not_plain_bits(p + 16) | not_plain_bits(p + 24)) == 0;
 }
 
+// The plain ASCII bytes (no NUL) at the start of the `room` bytes at p.
+uint32_t plain_ascii_run(const char* p, uint32_t room) {
+    uint32_t run = 0;
+    while (room - run >= 32 && plain_ascii_32(p + run)) run += 32;
+    while (room - run >= 8 && plain_ascii(p + run)) run += 8;
+    while (run < room && static_cast<uint8_t>(p[run]) - 1u < 0x7Fu) ++run;
+    return run;
+}
+
 }  // namespace
 
 uint32_t character_end(Text text, uint32_t at) {
@@ -49,12 +58,8 @@ Stepped step_characters(Text text, uint32_t from, uint32_t chars) {
             continue;
         }
         if (lead == 0) break;
-        // A run of ASCII: 32 bytes at a time, then 8, then this byte.
-        const uint32_t room = std::min(chars - passed, text.length - at);
-        uint32_t run = 0;
-        while (room - run >= 32 && plain_ascii_32(text.bytes + at + run)) run += 32;
-        while (room - run >= 8 && plain_ascii(text.bytes + at + run)) run += 8;
-        if (run == 0) run = 1;
+        // A run of ASCII, each byte a character (at least this one).
+        const uint32_t run = plain_ascii_run(text.bytes + at, std::min(chars - passed, text.length - at));
         at += run;
         passed += run;
     }
@@ -66,15 +71,6 @@ namespace {
 // Strings shorter than this are stepped from their start: it costs less
 // than keeping the memo.
 constexpr uint32_t MEMO_MIN_BYTES = 64;
-
-// The plain ASCII bytes (no NUL) at the start of the `room` bytes at p.
-uint32_t plain_ascii_run(const char* p, uint32_t room) {
-    uint32_t run = 0;
-    while (room - run >= 32 && plain_ascii_32(p + run)) run += 32;
-    while (room - run >= 8 && plain_ascii(p + run)) run += 8;
-    while (run < room && static_cast<uint8_t>(p[run]) - 1u < 0x7Fu) ++run;
-    return run;
-}
 
 // The memo made to hold `string`, its ASCII start known at least up to
 // byte `upto` (or to where it ends).
